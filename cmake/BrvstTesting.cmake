@@ -1,0 +1,50 @@
+# Test framework and test registration.
+#
+# Linux: Debian's GoogleTest, one CTest case per test.
+# Windows: GoogleTest built from Debian's sources with the cross compiler. The x86_64 suite runs
+# under wine64 (one CTest case per executable, since every Wine start costs); the i686 suite is
+# compiled and linked only, as no 32-bit Wine is installed.
+
+if(CMAKE_CROSSCOMPILING)
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(BRVST_GTEST_MAIN GTest::gtest_main)
+  set(BRVST_GMOCK GTest::gmock)
+  if(NOT TARGET GTest::gtest_main)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+    add_library(GTest::gmock ALIAS gmock)
+    add_library(GTest::gtest ALIAS gtest)
+  endif()
+else()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(BRVST_RUN_WINDOWS_TESTS ON)
+  set(BRVST_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  configure_file(${PROJECT_SOURCE_DIR}/tests/windows/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh
+                 @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                 WORLD_READ WORLD_EXECUTE)
+  # Creating the Wine prefix takes a while; do it once, before any Windows test.
+  add_test(NAME wine_prefix COMMAND ${CMAKE_BINARY_DIR}/wine-run.sh --boot)
+  set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+else()
+  set(BRVST_RUN_WINDOWS_TESTS OFF)
+endif()
+
+# brvst_test(<name> SOURCES ... [LIBS ...])
+function(brvst_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  brvst_defaults(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE BRVST_BIN_DIR="${BRVST_BIN_DIR}")
+  if(NOT CMAKE_CROSSCOMPILING)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+  elseif(BRVST_RUN_WINDOWS_TESTS)
+    add_test(NAME ${name} COMMAND ${CMAKE_BINARY_DIR}/wine-run.sh $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
+  endif()
+endfunction()

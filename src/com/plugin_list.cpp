@@ -1,0 +1,121 @@
+#include "com/plugin_list.h"
+
+#include "com/adapter_resources.h"
+
+#include <cstring>
+#include <new>
+
+namespace brvst {
+
+std::atomic<LONG> LiveObjectCount{0};
+std::atomic<int32_t> RegistrationInProgress{0};
+
+namespace {
+
+HINSTANCE moduleInstance = nullptr;
+
+// Copies `text` into `field` when it fits with its terminator.
+template <size_t N>
+bool CopyField(char (&field)[N], const char* text) {
+  const size_t length = std::strlen(text);
+  if (length >= N) return false;
+  std::memcpy(field, text, length + 1);
+  return true;
+}
+
+}  // namespace
+
+std::list<PluginRecord>& PluginList() {
+  // Built on first use and never destroyed: DllMain may run before static constructors and
+  // after static destructors.
+  alignas(std::list<PluginRecord>) static unsigned char storage[sizeof(std::list<PluginRecord>)];
+  static std::list<PluginRecord>* list = new (storage) std::list<PluginRecord>;
+  return *list;
+}
+
+HINSTANCE ModuleInstance() { return moduleInstance; }
+
+void SetModuleInstance(HINSTANCE instance) { moduleInstance = instance; }
+
+bool MakeDefaultRecord(const char* folder, PluginRecord& record) {
+  PluginRecord r;
+  std::memset(&r, 0, sizeof r);
+  r.FilterClsid = kDefaultFilterClsid;
+  r.PageClsid = kDefaultPageClsid;
+  CopyField(r.Name, "ZAD VID 84");
+  CopyField(r.DllFileName, "VID 84.dll");
+  r.EditorWidth = 875;
+  r.EditorHeight = 171;
+  r.StereoOnly = 1;
+  // A folder so deep that the plug-in's path would not fit the record gives no record at all:
+  // a cut path could name some other file.
+  const size_t folderLength = std::strlen(folder);
+  const size_t fileLength = std::strlen(r.DllFileName);
+  if (folderLength + fileLength >= sizeof r.DllPath) return false;
+  std::memcpy(r.DllPath, folder, folderLength);
+  std::memcpy(r.DllPath + folderLength, r.DllFileName, fileLength + 1);
+  r.RegisterEnabled = 1;
+  r.IsSoftSynth = 0;
+  r.NrpnPassThrough = 1;
+  r.VstNamePrefix = 0;
+  r.UniqueId = 0x50533853;  // 'PS8S'
+  r.Aux1 = 1;
+  r.Aux2 = 0;
+  r.Aux3 = 0;
+  r.Aux4 = 1;
+  r.Aux5 = 2;
+  r.Aux6 = 2;
+  r.Aux7 = 1;
+  r.Aux8 = 0;
+  r.Aux9 = 0;
+  record = r;
+  return true;
+}
+
+void BuildPluginList() {
+  PluginList().clear();
+  // The adapter's own folder, with its trailing separator. A module name that fills the whole
+  // buffer may have been cut short, so it gives no folder.
+  char path[1024] = {};
+  const DWORD length = GetModuleFileNameA(moduleInstance, path, sizeof path);
+  if (length == 0 || length >= sizeof path - 1) return;
+  char* separator = std::strrchr(path, kPathSeparator);
+  if (separator != nullptr)
+    separator[1] = '\0';
+  else
+    path[0] = '\0';
+  PluginRecord record;
+  if (MakeDefaultRecord(path, record)) PluginList().push_back(record);
+}
+
+void AddLiveObject() { LiveObjectCount.fetch_add(1); }
+
+void RemoveLiveObject() {
+  // Only the decrement that reaches zero may release: atomically, so two threads cannot both.
+  if (LiveObjectCount.fetch_sub(1) == 1) ReleaseAdapterResources();
+}
+
+}  // namespace brvst
+
+using namespace brvst;
+
+BRVST_EXPORT BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  SetModuleInstance(instance);
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      BuildPluginList();
+      RegistrationInProgress = 0;
+      break;
+    case DLL_PROCESS_DETACH:
+      PluginList().clear();
+      break;
+    default:
+      break;
+  }
+  return TRUE;
+}
+
+BRVST_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+  // The adapter stays loaded for the life of the process.
+  return S_FALSE;
+}

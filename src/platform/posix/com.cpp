@@ -1,0 +1,80 @@
+// COM runtime basics: the task allocator, GUID text forms, apartment bookkeeping.
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" {
+
+const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+
+LPVOID WINAPI CoTaskMemAlloc(SIZE_T size) { return std::malloc(size == 0 ? 1 : size); }
+
+LPVOID WINAPI CoTaskMemRealloc(LPVOID p, SIZE_T size) { return std::realloc(p, size == 0 ? 1 : size); }
+
+void WINAPI CoTaskMemFree(LPVOID p) { std::free(p); }
+
+int WINAPI StringFromGUID2(REFGUID guid, LPOLESTR buffer, int size) {
+  // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": 38 characters and the terminator.
+  constexpr int kLength = 39;
+  if (buffer == nullptr || size < kLength) return 0;
+  char text[kLength + 1];
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
+                guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
+                guid.Data4[6], guid.Data4[7]);
+  for (int i = 0; i < kLength; ++i) buffer[i] = static_cast<WCHAR>(text[i]);
+  return kLength;
+}
+
+HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid) {
+  constexpr HRESULT kSyntaxError = static_cast<HRESULT>(0x800401F3L);  // CO_E_CLASSSTRING
+  if (text == nullptr || clsid == nullptr) return E_INVALIDARG;
+  char narrow[39];
+  for (int i = 0; i < 38; ++i) {
+    if (text[i] == 0 || text[i] > 0x7F) return kSyntaxError;
+    narrow[i] = static_cast<char>(text[i]);
+  }
+  if (text[38] != 0) return kSyntaxError;
+  narrow[38] = 0;
+  unsigned d1, d2, d3, b[8];
+  int consumed = 0;
+  if (std::sscanf(narrow, "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}%n", &d1, &d2, &d3, &b[0], &b[1],
+                  &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &consumed) != 11 ||
+      consumed != 38)
+    return kSyntaxError;
+  clsid->Data1 = d1;
+  clsid->Data2 = static_cast<uint16_t>(d2);
+  clsid->Data3 = static_cast<uint16_t>(d3);
+  for (int i = 0; i < 8; ++i) clsid->Data4[i] = static_cast<uint8_t>(b[i]);
+  return S_OK;
+}
+
+namespace {
+thread_local int apartmentDepth = 0;
+}
+
+HRESULT WINAPI CoInitialize(LPVOID reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
+
+HRESULT WINAPI CoInitializeEx(LPVOID, DWORD) {
+  // S_FALSE when this thread was initialised already, as COM answers.
+  return apartmentDepth++ == 0 ? S_OK : S_FALSE;
+}
+
+void WINAPI CoUninitialize() {
+  if (apartmentDepth > 0) --apartmentDepth;
+}
+
+HRESULT WINAPI CoLockObjectExternal(IUnknown* unknown, BOOL lock, BOOL) {
+  // An external lock is a strong reference held on the object's behalf.
+  if (unknown == nullptr) return E_INVALIDARG;
+  if (lock)
+    unknown->AddRef();
+  else
+    unknown->Release();
+  return S_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,452 @@
+// The Windows API subset the adapter calls, implemented for POSIX systems.
+//
+// Types keep their Windows sizes (LONG and DWORD are 32-bit, WCHAR is a 16-bit UTF-16 unit),
+// interfaces keep COM's binary layout (one vtable pointer, methods in declaration order), and
+// functions keep their Windows names, arguments and results. Only what the adapter, its tests and
+// its tools call is here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <pthread.h>
+
+// ---------------------------------------------------------------------------------------------
+// Calling conventions and declaration helpers (there is one convention on these targets).
+#define WINAPI
+#define CALLBACK
+#define STDMETHODCALLTYPE
+#define STDAPICALLTYPE
+#define __stdcall
+#define __cdecl
+#define STDMETHOD(method) virtual HRESULT STDMETHODCALLTYPE method
+#define STDMETHOD_(type, method) virtual type STDMETHODCALLTYPE method
+#define STDMETHODIMP HRESULT STDMETHODCALLTYPE
+#define STDMETHODIMP_(type) type STDMETHODCALLTYPE
+#define STDAPI extern "C" HRESULT STDAPICALLTYPE
+#define PURE = 0
+#define DECLSPEC_UUID(x)
+#define interface struct
+
+#define BRVST_PLATFORM_API __attribute__((visibility("default")))
+
+// A UTF-16 string literal as the platform's WCHAR string.
+#define W16(s) u"" s
+
+// C linkage and visibility of a shared-object export.
+#define BRVST_EXPORT extern "C" __attribute__((visibility("default")))
+
+// Separator of folders in a file path.
+inline constexpr char kPathSeparator = '/';
+
+// ---------------------------------------------------------------------------------------------
+// Basic types with their Windows sizes.
+typedef int32_t BOOL;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+typedef int32_t INT;
+typedef uint32_t UINT;
+typedef int16_t SHORT;
+typedef uint16_t USHORT;
+typedef char CHAR;
+typedef char16_t WCHAR;
+typedef float FLOAT;
+typedef void VOID;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t SIZE_T;
+typedef uintptr_t DWORD_PTR;
+typedef LONG HRESULT;
+typedef WORD ATOM;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+typedef LONG* LPLONG;
+typedef CHAR* LPSTR;
+typedef const CHAR* LPCSTR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef WCHAR OLECHAR;
+typedef OLECHAR* LPOLESTR;
+typedef const OLECHAR* LPCOLESTR;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef LONGLONG REFERENCE_TIME;
+
+#define DECLARE_HANDLE(name) \
+  struct name##__ {          \
+    int unused;              \
+  };                         \
+  typedef struct name##__* name
+DECLARE_HANDLE(HINSTANCE);
+DECLARE_HANDLE(HWND);
+DECLARE_HANDLE(HDC);
+DECLARE_HANDLE(HBITMAP);
+DECLARE_HANDLE(HFONT);
+DECLARE_HANDLE(HBRUSH);
+DECLARE_HANDLE(HPEN);
+DECLARE_HANDLE(HICON);
+DECLARE_HANDLE(HMENU);
+DECLARE_HANDLE(HRSRC);
+DECLARE_HANDLE(HKEY);
+DECLARE_HANDLE(HHOOK);
+typedef HINSTANCE HMODULE;
+typedef HICON HCURSOR;
+typedef void* HANDLE;
+typedef void* HGDIOBJ;
+typedef INT_PTR(WINAPI* FARPROC)();
+
+#define TRUE 1
+#define FALSE 0
+#ifndef MAX_PATH
+#define MAX_PATH 260
+#endif
+#define INFINITE 0xFFFFFFFFu
+
+// ---------------------------------------------------------------------------------------------
+// Result codes.
+#define S_OK ((HRESULT)0)
+#define S_FALSE ((HRESULT)1)
+#define E_NOTIMPL ((HRESULT)0x80004001L)
+#define E_NOINTERFACE ((HRESULT)0x80004002L)
+#define E_POINTER ((HRESULT)0x80004003L)
+#define E_ABORT ((HRESULT)0x80004004L)
+#define E_FAIL ((HRESULT)0x80004005L)
+#define E_UNEXPECTED ((HRESULT)0x8000FFFFL)
+#define E_ACCESSDENIED ((HRESULT)0x80070005L)
+#define E_HANDLE ((HRESULT)0x80070006L)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000EL)
+#define E_INVALIDARG ((HRESULT)0x80070057L)
+#define CLASS_E_NOAGGREGATION ((HRESULT)0x80040110L)
+#define CLASS_E_CLASSNOTAVAILABLE ((HRESULT)0x80040111L)
+#define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154L)
+#define CO_E_NOTINITIALIZED ((HRESULT)0x800401F0L)
+#define STG_E_INVALIDFUNCTION ((HRESULT)0x80030001L)
+#define STG_E_READFAULT ((HRESULT)0x8003001EL)
+#define STG_E_WRITEFAULT ((HRESULT)0x8003001DL)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+#define FACILITY_WIN32 7
+#define HRESULT_FROM_WIN32(x)                         \
+  ((HRESULT)(x) <= 0 ? ((HRESULT)(x))                 \
+                     : ((HRESULT)(((x) & 0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000)))
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_CLASS_ALREADY_EXISTS 1410L
+#define ERROR_CLASS_DOES_NOT_EXIST 1411L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+
+// ---------------------------------------------------------------------------------------------
+// GUIDs and IUnknown.
+struct GUID {
+  uint32_t Data1;
+  uint16_t Data2;
+  uint16_t Data3;
+  uint8_t Data4[8];
+};
+typedef GUID IID;
+typedef GUID CLSID;
+typedef const GUID& REFGUID;
+typedef const IID& REFIID;
+typedef const CLSID& REFCLSID;
+typedef GUID* LPGUID;
+typedef CLSID* LPCLSID;
+
+inline bool IsEqualGUID(REFGUID a, REFGUID b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
+inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
+#define IsEqualIID(a, b) IsEqualGUID(a, b)
+#define IsEqualCLSID(a, b) IsEqualGUID(a, b)
+
+extern "C" BRVST_PLATFORM_API const IID IID_IUnknown;
+extern "C" BRVST_PLATFORM_API const IID IID_IClassFactory;
+extern "C" BRVST_PLATFORM_API const GUID GUID_NULL;
+#define CLSID_NULL GUID_NULL
+#define IID_NULL GUID_NULL
+
+struct IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
+  virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+  virtual ULONG STDMETHODCALLTYPE Release() = 0;
+};
+typedef IUnknown* LPUNKNOWN;
+
+struct IClassFactory : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid,
+                                                   void** ppvObject) = 0;
+  virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) = 0;
+};
+typedef IClassFactory* LPCLASSFACTORY;
+
+// ---------------------------------------------------------------------------------------------
+// Threads and synchronisation.
+struct CRITICAL_SECTION {
+  pthread_mutex_t mutex;
+};
+typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
+
+extern "C" {
+BRVST_PLATFORM_API void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs);
+BRVST_PLATFORM_API void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs);
+BRVST_PLATFORM_API void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs);
+BRVST_PLATFORM_API void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs);
+BRVST_PLATFORM_API void WINAPI Sleep(DWORD milliseconds);
+BRVST_PLATFORM_API DWORD WINAPI GetCurrentThreadId();
+BRVST_PLATFORM_API DWORD WINAPI GetTickCount();
+BRVST_PLATFORM_API DWORD WINAPI GetLastError();
+BRVST_PLATFORM_API void WINAPI SetLastError(DWORD error);
+}
+
+inline LONG InterlockedIncrement(LONG volatile* p) { return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedDecrement(LONG volatile* p) { return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedExchange(LONG volatile* p, LONG v) {
+  return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedCompareExchange(LONG volatile* p, LONG exchange, LONG comparand) {
+  __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+  return comparand;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Modules. A module handle is the loader's handle of a shared object; DllMain of our own shared
+// objects is driven by their load and unload.
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
+extern "C" {
+BRVST_PLATFORM_API HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
+BRVST_PLATFORM_API BOOL WINAPI FreeLibrary(HMODULE module);
+BRVST_PLATFORM_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
+BRVST_PLATFORM_API DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+BRVST_PLATFORM_API HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+}
+
+// ---------------------------------------------------------------------------------------------
+// COM runtime basics.
+#define CLSCTX_INPROC_SERVER 0x1
+#define CLSCTX_INPROC_HANDLER 0x2
+#define CLSCTX_INPROC (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)
+#define COINIT_APARTMENTTHREADED 0x2
+#define COINIT_MULTITHREADED 0x0
+
+extern "C" {
+BRVST_PLATFORM_API LPVOID WINAPI CoTaskMemAlloc(SIZE_T size);
+BRVST_PLATFORM_API LPVOID WINAPI CoTaskMemRealloc(LPVOID p, SIZE_T size);
+BRVST_PLATFORM_API void WINAPI CoTaskMemFree(LPVOID p);
+BRVST_PLATFORM_API int WINAPI StringFromGUID2(REFGUID guid, LPOLESTR buffer, int size);
+BRVST_PLATFORM_API HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid);
+BRVST_PLATFORM_API HRESULT WINAPI CoInitialize(LPVOID reserved);
+BRVST_PLATFORM_API HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD coInit);
+BRVST_PLATFORM_API void WINAPI CoUninitialize();
+BRVST_PLATFORM_API HRESULT WINAPI CoLockObjectExternal(IUnknown* unknown, BOOL lock,
+                                                      BOOL lastUnlockReleases);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text: the ANSI code page is Windows-1252, as on a Western European Windows.
+#define CP_ACP 0
+#define CP_UTF8 65001
+
+extern "C" {
+BRVST_PLATFORM_API int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte,
+                                                  int multiByteCount, LPWSTR wide, int wideCount);
+BRVST_PLATFORM_API int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide,
+                                                  int wideCount, LPSTR multiByte,
+                                                  int multiByteCount, LPCSTR defaultChar,
+                                                  BOOL* usedDefaultChar);
+BRVST_PLATFORM_API int WINAPI lstrlenW(LPCWSTR text);
+BRVST_PLATFORM_API int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Windows, messages and dialogs of the headless desktop (platform/posix/desktop.h scripts it).
+#define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
+#define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
+#define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
+#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
+
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+
+struct RECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+typedef RECT* LPRECT;
+typedef const RECT* LPCRECT;
+struct POINT {
+  LONG x;
+  LONG y;
+};
+struct SIZE {
+  LONG cx;
+  LONG cy;
+};
+
+struct WNDCLASSA {
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra;
+  int cbWndExtra;
+  HINSTANCE hInstance;
+  HICON hIcon;
+  HCURSOR hCursor;
+  HBRUSH hbrBackground;
+  LPCSTR lpszMenuName;
+  LPCSTR lpszClassName;
+};
+
+#define CS_VREDRAW 0x0001
+#define CS_HREDRAW 0x0002
+#define CS_DBLCLKS 0x0008
+
+#define WS_OVERLAPPED 0x00000000L
+#define WS_POPUP 0x80000000L
+#define WS_CHILD 0x40000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_DISABLED 0x08000000L
+#define WS_CLIPSIBLINGS 0x04000000L
+#define WS_CLIPCHILDREN 0x02000000L
+#define WS_CAPTION 0x00C00000L
+#define WS_BORDER 0x00800000L
+#define WS_SYSMENU 0x00080000L
+#define WS_GROUP 0x00020000L
+#define WS_TABSTOP 0x00010000L
+#define WS_EX_CONTROLPARENT 0x00010000L
+#define DS_MODALFRAME 0x80L
+#define DS_CENTER 0x0800L
+#define DS_SETFONT 0x40L
+#define ES_AUTOHSCROLL 0x0080L
+#define ES_READONLY 0x0800L
+#define BS_DEFPUSHBUTTON 0x00000001L
+#define BS_PUSHBUTTON 0x00000000L
+
+#define WM_CREATE 0x0001
+#define WM_DESTROY 0x0002
+#define WM_MOVE 0x0003
+#define WM_SIZE 0x0005
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_GETTEXTLENGTH 0x000E
+#define WM_PAINT 0x000F
+#define WM_CLOSE 0x0010
+#define WM_ERASEBKGND 0x0014
+#define WM_SHOWWINDOW 0x0018
+#define WM_NCCREATE 0x0081
+#define WM_NCDESTROY 0x0082
+#define WM_KEYDOWN 0x0100
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define WM_TIMER 0x0113
+#define WM_MOUSEMOVE 0x0200
+#define WM_LBUTTONDOWN 0x0201
+#define WM_LBUTTONUP 0x0202
+#define WM_LBUTTONDBLCLK 0x0203
+#define WM_USER 0x0400
+
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
+
+#define MB_OK 0x00000000L
+#define MB_OKCANCEL 0x00000001L
+#define MB_YESNO 0x00000004L
+#define MB_ICONERROR 0x00000010L
+#define MB_ICONWARNING 0x00000030L
+#define MB_ICONINFORMATION 0x00000040L
+#define MB_SYSTEMMODAL 0x00001000L
+#define MB_TASKMODAL 0x00002000L
+
+#define GWLP_USERDATA (-21)
+#define GWL_USERDATA (-21)
+
+extern "C" {
+BRVST_PLATFORM_API int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+BRVST_PLATFORM_API INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName,
+                                                 HWND owner, DLGPROC dialogProc, LPARAM param);
+BRVST_PLATFORM_API BOOL WINAPI EndDialog(HWND dialog, INT_PTR result);
+BRVST_PLATFORM_API HWND WINAPI GetDlgItem(HWND dialog, int id);
+BRVST_PLATFORM_API BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+BRVST_PLATFORM_API UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size);
+BRVST_PLATFORM_API ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass);
+BRVST_PLATFORM_API BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance);
+BRVST_PLATFORM_API BOOL WINAPI GetClassInfoA(HINSTANCE instance, LPCSTR className,
+                                            WNDCLASSA* windowClass);
+BRVST_PLATFORM_API HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className,
+                                              LPCSTR windowName, DWORD style, int x, int y,
+                                              int width, int height, HWND parent, HMENU menu,
+                                              HINSTANCE instance, LPVOID param);
+BRVST_PLATFORM_API BOOL WINAPI DestroyWindow(HWND window);
+BRVST_PLATFORM_API BOOL WINAPI IsWindow(HWND window);
+BRVST_PLATFORM_API HWND WINAPI GetParent(HWND window);
+BRVST_PLATFORM_API BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
+BRVST_PLATFORM_API int WINAPI GetWindowTextA(HWND window, LPSTR text, int size);
+BRVST_PLATFORM_API LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam);
+BRVST_PLATFORM_API BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam,
+                                           LPARAM lParam);
+BRVST_PLATFORM_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam,
+                                                LPARAM lParam);
+BRVST_PLATFORM_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
+BRVST_PLATFORM_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
+BRVST_PLATFORM_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+BRVST_PLATFORM_API BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
+}
+
+// ---------------------------------------------------------------------------------------------
+// GDI objects in memory.
+struct BITMAP {
+  LONG bmType;
+  LONG bmWidth;
+  LONG bmHeight;
+  LONG bmWidthBytes;
+  WORD bmPlanes;
+  WORD bmBitsPixel;
+  LPVOID bmBits;
+};
+
+#define FW_DONTCARE 0
+#define FW_NORMAL 400
+#define FW_BOLD 700
+#define DEFAULT_CHARSET 1
+#define ANSI_CHARSET 0
+
+extern "C" {
+BRVST_PLATFORM_API HBITMAP WINAPI LoadBitmapA(HINSTANCE instance, LPCSTR bitmapName);
+BRVST_PLATFORM_API HFONT WINAPI CreateFontA(int height, int width, int escapement,
+                                           int orientation, int weight, DWORD italic,
+                                           DWORD underline, DWORD strikeOut, DWORD charSet,
+                                           DWORD outPrecision, DWORD clipPrecision,
+                                           DWORD quality, DWORD pitchAndFamily, LPCSTR faceName);
+BRVST_PLATFORM_API BOOL WINAPI DeleteObject(HGDIOBJ object);
+BRVST_PLATFORM_API int WINAPI GetObjectA(HANDLE object, int size, LPVOID buffer);
+}
