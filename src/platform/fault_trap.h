@@ -18,13 +18,17 @@ enum class Fault {
   None,                // the body ran to its end
   AccessViolation,     // SIGSEGV, EXCEPTION_ACCESS_VIOLATION and the like
   BusError,            // SIGBUS, misaligned or paging faults
-  DivideByZero,        // SIGFPE, integer division by zero and float traps
+  DivideByZero,        // SIGFPE, integer division by zero or overflow, and float traps
   IllegalInstruction,  // SIGILL, privileged or undefined instructions
   StackOverflow,       // a fault on the stack's guard page, where it can be told apart
 };
 
 // Runs body(context). A processor fault inside it abandons the body (no destructors of its frames
-// run) and is returned; Fault::None when the body returned normally. Traps nest.
+// run) and is returned; Fault::None when the body returned normally. Traps nest: the innermost one
+// takes the fault. After a fault the floating-point control modes (rounding, exception masks,
+// denormal flushing) are those the trap began with, and no floating-point exception is pending.
+// Only faults the processor raised are taken: not a signal sent with kill() or raise(), nor a
+// software exception, even one carrying a fault's code, that cannot be resumed.
 BRVST_PLATFORM_API Fault RunFaultTrapped(void (*body)(void*), void* context) noexcept;
 
 // RunFaultTrapped for any callable. A C++ exception the callable throws leaves the trap first and

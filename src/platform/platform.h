@@ -9,3 +9,10 @@
 #else
 #include "platform/posix/win32.h"
 #endif
+
+// A procedure address (GetProcAddress) as the function type the caller knows it to have. The
+// detour through void(*)() is the conversion compilers accept between function types.
+template <class Function>
+Function ProcAddressAs(FARPROC proc) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(proc));
+}

@@ -7,6 +7,11 @@
 #define IDD_PROGRAM_NAME 163
 #define IDD_SERIOUS_ERROR 168
 
+// Controls without an id (static texts)
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
 // Controls of the report dialogs
 #define IDC_REPORT_TEXT1 1001
 #define IDC_REPORT_TEXT2 1002

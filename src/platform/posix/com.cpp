@@ -6,15 +6,28 @@
 
 extern "C" {
 
-const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID IID_IClassFactory = {
+    0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
-LPVOID WINAPI CoTaskMemAlloc(SIZE_T size) { return std::malloc(size == 0 ? 1 : size); }
+LPVOID WINAPI CoTaskMemAlloc(SIZE_T size) {
+  return std::malloc(size == 0 ? 1 : size);
+}
 
-LPVOID WINAPI CoTaskMemRealloc(LPVOID p, SIZE_T size) { return std::realloc(p, size == 0 ? 1 : size); }
+LPVOID WINAPI CoTaskMemRealloc(LPVOID p, SIZE_T size) {
+  // A size of 0 frees the block, as the COM allocator does.
+  if (size == 0 && p != nullptr) {
+    std::free(p);
+    return nullptr;
+  }
+  return std::realloc(p, size == 0 ? 1 : size);
+}
 
-void WINAPI CoTaskMemFree(LPVOID p) { std::free(p); }
+void WINAPI CoTaskMemFree(LPVOID p) {
+  std::free(p);
+}
 
 int WINAPI StringFromGUID2(REFGUID guid, LPOLESTR buffer, int size) {
   // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": 38 characters and the terminator.
@@ -30,21 +43,29 @@ int WINAPI StringFromGUID2(REFGUID guid, LPOLESTR buffer, int size) {
 }
 
 HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid) {
-  constexpr HRESULT kSyntaxError = static_cast<HRESULT>(0x800401F3L);  // CO_E_CLASSSTRING
   if (text == nullptr || clsid == nullptr) return E_INVALIDARG;
+  // Exactly "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": sscanf alone would also take signs, spaces
+  // and "0x" prefixes.
   char narrow[39];
   for (int i = 0; i < 38; ++i) {
-    if (text[i] == 0 || text[i] > 0x7F) return kSyntaxError;
-    narrow[i] = static_cast<char>(text[i]);
+    const WCHAR c = text[i];
+    const bool wanted =
+        i == 0    ? c == '{'
+        : i == 37 ? c == '}'
+        : (i == 9 || i == 14 || i == 19 || i == 24)
+            ? c == '-'
+            : (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (!wanted) return CO_E_CLASSSTRING;
+    narrow[i] = static_cast<char>(c);
   }
-  if (text[38] != 0) return kSyntaxError;
+  if (text[38] != 0) return CO_E_CLASSSTRING;
   narrow[38] = 0;
   unsigned d1, d2, d3, b[8];
   int consumed = 0;
   if (std::sscanf(narrow, "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}%n", &d1, &d2, &d3, &b[0], &b[1],
                   &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &consumed) != 11 ||
       consumed != 38)
-    return kSyntaxError;
+    return CO_E_CLASSSTRING;
   clsid->Data1 = d1;
   clsid->Data2 = static_cast<uint16_t>(d2);
   clsid->Data3 = static_cast<uint16_t>(d3);
@@ -56,7 +77,9 @@ namespace {
 thread_local int apartmentDepth = 0;
 }
 
-HRESULT WINAPI CoInitialize(LPVOID reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
+HRESULT WINAPI CoInitialize(LPVOID reserved) {
+  return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED);
+}
 
 HRESULT WINAPI CoInitializeEx(LPVOID, DWORD) {
   // S_FALSE when this thread was initialised already, as COM answers.
@@ -65,6 +88,12 @@ HRESULT WINAPI CoInitializeEx(LPVOID, DWORD) {
 
 void WINAPI CoUninitialize() {
   if (apartmentDepth > 0) --apartmentDepth;
+}
+
+HRESULT WINAPI CoCreateInstance(REFCLSID, IUnknown*, DWORD, REFIID, LPVOID* object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  return REGDB_E_CLASSNOTREG;
 }
 
 HRESULT WINAPI CoLockObjectExternal(IUnknown* unknown, BOOL lock, BOOL) {

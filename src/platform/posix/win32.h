@@ -130,6 +130,7 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define CLASS_E_CLASSNOTAVAILABLE ((HRESULT)0x80040111L)
 #define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154L)
 #define CO_E_NOTINITIALIZED ((HRESULT)0x800401F0L)
+#define CO_E_CLASSSTRING ((HRESULT)0x800401F3L)
 #define STG_E_INVALIDFUNCTION ((HRESULT)0x80030001L)
 #define STG_E_READFAULT ((HRESULT)0x8003001EL)
 #define STG_E_WRITEFAULT ((HRESULT)0x8003001DL)
@@ -151,9 +152,20 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_INVALID_FLAGS 1004L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_TLW_WITH_WSCHILD 1406L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_CLASS_DOES_NOT_EXIST 1411L
-#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_CLASS_HAS_WINDOWS 1412L
+#define ERROR_INVALID_INDEX 1413L
+#define ERROR_CONTROL_ID_NOT_FOUND 1421L
+#define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 
 // ---------------------------------------------------------------------------------------------
 // GUIDs and IUnknown.
@@ -259,6 +271,10 @@ BRVST_PLATFORM_API HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid)
 BRVST_PLATFORM_API HRESULT WINAPI CoInitialize(LPVOID reserved);
 BRVST_PLATFORM_API HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD coInit);
 BRVST_PLATFORM_API void WINAPI CoUninitialize();
+// Creates an object of a class registered in the platform's registry. Nothing is registered
+// until registration arrives: every class answers REGDB_E_CLASSNOTREG.
+BRVST_PLATFORM_API HRESULT WINAPI CoCreateInstance(REFCLSID clsid, IUnknown* outer,
+                                                  DWORD context, REFIID iid, LPVOID* object);
 BRVST_PLATFORM_API HRESULT WINAPI CoLockObjectExternal(IUnknown* unknown, BOOL lock,
                                                       BOOL lastUnlockReleases);
 }
@@ -267,6 +283,11 @@ BRVST_PLATFORM_API HRESULT WINAPI CoLockObjectExternal(IUnknown* unknown, BOOL l
 // Text: the ANSI code page is Windows-1252, as on a Western European Windows.
 #define CP_ACP 0
 #define CP_UTF8 65001
+#define MB_PRECOMPOSED 0x00000001
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_COMPOSITECHECK 0x00000200
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+#define WC_ERR_INVALID_CHARS 0x00000080
 
 extern "C" {
 BRVST_PLATFORM_API int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte,
@@ -275,6 +296,7 @@ BRVST_PLATFORM_API int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LP
                                                   int wideCount, LPSTR multiByte,
                                                   int multiByteCount, LPCSTR defaultChar,
                                                   BOOL* usedDefaultChar);
+BRVST_PLATFORM_API UINT WINAPI GetACP();
 BRVST_PLATFORM_API int WINAPI lstrlenW(LPCWSTR text);
 BRVST_PLATFORM_API int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 }
@@ -287,6 +309,8 @@ BRVST_PLATFORM_API int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 #define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
+#define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
+#define MAKEINTATOM(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
@@ -307,6 +331,32 @@ struct SIZE {
   LONG cx;
   LONG cy;
 };
+
+struct CREATESTRUCTA {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  LPCSTR lpszName;
+  LPCSTR lpszClass;
+  DWORD dwExStyle;
+};
+typedef CREATESTRUCTA* LPCREATESTRUCTA;
+
+struct MSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+};
+typedef MSG* LPMSG;
 
 struct WNDCLASSA {
   UINT style;
@@ -334,17 +384,27 @@ struct WNDCLASSA {
 #define WS_CLIPCHILDREN 0x02000000L
 #define WS_CAPTION 0x00C00000L
 #define WS_BORDER 0x00800000L
+#define WS_DLGFRAME 0x00400000L
 #define WS_SYSMENU 0x00080000L
+#define WS_THICKFRAME 0x00040000L
 #define WS_GROUP 0x00020000L
 #define WS_TABSTOP 0x00010000L
+#define WS_EX_DLGMODALFRAME 0x00000001L
 #define WS_EX_CONTROLPARENT 0x00010000L
+#define CW_USEDEFAULT ((int)0x80000000)
 #define DS_MODALFRAME 0x80L
 #define DS_CENTER 0x0800L
 #define DS_SETFONT 0x40L
+#define ES_LEFT 0x0000L
 #define ES_AUTOHSCROLL 0x0080L
 #define ES_READONLY 0x0800L
-#define BS_DEFPUSHBUTTON 0x00000001L
 #define BS_PUSHBUTTON 0x00000000L
+#define BS_DEFPUSHBUTTON 0x00000001L
+#define BS_TYPEMASK 0x0000000FL
+#define SS_LEFT 0x00000000L
+#define SS_ICON 0x00000003L
+#define SS_TYPEMASK 0x0000001FL
+#define BN_CLICKED 0
 
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
@@ -359,6 +419,7 @@ struct WNDCLASSA {
 #define WM_SHOWWINDOW 0x0018
 #define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
+#define WM_GETDLGCODE 0x0087
 #define WM_KEYDOWN 0x0100
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
@@ -368,6 +429,13 @@ struct WNDCLASSA {
 #define WM_LBUTTONUP 0x0202
 #define WM_LBUTTONDBLCLK 0x0203
 #define WM_USER 0x0400
+#define DM_GETDEFID (WM_USER + 0)
+#define DC_HASDEFID 0x534B
+#define BM_CLICK 0x00F5
+#define VK_RETURN 0x0D
+#define VK_ESCAPE 0x1B
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
 
 #define IDOK 1
 #define IDCANCEL 2
@@ -376,18 +444,48 @@ struct WNDCLASSA {
 #define IDIGNORE 5
 #define IDYES 6
 #define IDNO 7
+#define IDTRYAGAIN 10
+#define IDCONTINUE 11
 
 #define MB_OK 0x00000000L
 #define MB_OKCANCEL 0x00000001L
+#define MB_ABORTRETRYIGNORE 0x00000002L
+#define MB_YESNOCANCEL 0x00000003L
 #define MB_YESNO 0x00000004L
+#define MB_RETRYCANCEL 0x00000005L
+#define MB_CANCELTRYCONTINUE 0x00000006L
+#define MB_TYPEMASK 0x0000000FL
+#define MB_DEFBUTTON1 0x00000000L
+#define MB_DEFBUTTON2 0x00000100L
+#define MB_DEFBUTTON3 0x00000200L
+#define MB_DEFMASK 0x00000F00L
 #define MB_ICONERROR 0x00000010L
 #define MB_ICONWARNING 0x00000030L
 #define MB_ICONINFORMATION 0x00000040L
 #define MB_SYSTEMMODAL 0x00001000L
 #define MB_TASKMODAL 0x00002000L
 
+#define GWLP_WNDPROC (-4)
+#define GWLP_HINSTANCE (-6)
+#define GWLP_HWNDPARENT (-8)
+#define GWLP_ID (-12)
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
 #define GWLP_USERDATA (-21)
 #define GWL_USERDATA (-21)
+#define DWLP_MSGRESULT 0
+#define DWLP_DLGPROC (DWLP_MSGRESULT + (int)sizeof(LRESULT))
+#define DWLP_USER (DWLP_DLGPROC + (int)sizeof(DLGPROC))
+
+#define GW_HWNDFIRST 0
+#define GW_HWNDLAST 1
+#define GW_HWNDNEXT 2
+#define GW_HWNDPREV 3
+#define GW_OWNER 4
+#define GW_CHILD 5
+
+// The class of dialog windows.
+#define WC_DIALOG MAKEINTATOM(0x8002)
 
 extern "C" {
 BRVST_PLATFORM_API int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
@@ -420,6 +518,27 @@ BRVST_PLATFORM_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LON
 BRVST_PLATFORM_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 BRVST_PLATFORM_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BRVST_PLATFORM_API BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
+BRVST_PLATFORM_API BOOL WINAPI GetUpdateRect(HWND window, LPRECT rect, BOOL erase);
+BRVST_PLATFORM_API BOOL WINAPI ValidateRect(HWND window, const RECT* rect);
+BRVST_PLATFORM_API HWND WINAPI GetWindow(HWND window, UINT command);
+BRVST_PLATFORM_API int WINAPI GetDlgCtrlID(HWND window);
+BRVST_PLATFORM_API int WINAPI GetClassNameA(HWND window, LPSTR className, int size);
+BRVST_PLATFORM_API BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin,
+                                           UINT filterMax, UINT removeMessage);
+BRVST_PLATFORM_API LRESULT WINAPI DispatchMessageA(const MSG* msg);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Resources of a module (platform/posix/resource_table.h says where a module keeps them).
+typedef HANDLE HGLOBAL;
+#define RT_BITMAP MAKEINTRESOURCEA(2)
+#define RT_DIALOG MAKEINTRESOURCEA(5)
+
+extern "C" {
+BRVST_PLATFORM_API HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
+BRVST_PLATFORM_API HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
+BRVST_PLATFORM_API LPVOID WINAPI LockResource(HGLOBAL resourceData);
+BRVST_PLATFORM_API DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -432,6 +551,57 @@ struct BITMAP {
   WORD bmPlanes;
   WORD bmBitsPixel;
   LPVOID bmBits;
+};
+
+#pragma pack(push, 2)
+struct BITMAPFILEHEADER {
+  WORD bfType;
+  DWORD bfSize;
+  WORD bfReserved1;
+  WORD bfReserved2;
+  DWORD bfOffBits;
+};
+#pragma pack(pop)
+
+struct BITMAPINFOHEADER {
+  DWORD biSize;
+  LONG biWidth;
+  LONG biHeight;
+  WORD biPlanes;
+  WORD biBitCount;
+  DWORD biCompression;
+  DWORD biSizeImage;
+  LONG biXPelsPerMeter;
+  LONG biYPelsPerMeter;
+  DWORD biClrUsed;
+  DWORD biClrImportant;
+};
+
+struct RGBQUAD {
+  BYTE rgbBlue;
+  BYTE rgbGreen;
+  BYTE rgbRed;
+  BYTE rgbReserved;
+};
+
+#define BI_RGB 0L
+
+#define LF_FACESIZE 32
+struct LOGFONTA {
+  LONG lfHeight;
+  LONG lfWidth;
+  LONG lfEscapement;
+  LONG lfOrientation;
+  LONG lfWeight;
+  BYTE lfItalic;
+  BYTE lfUnderline;
+  BYTE lfStrikeOut;
+  BYTE lfCharSet;
+  BYTE lfOutPrecision;
+  BYTE lfClipPrecision;
+  BYTE lfQuality;
+  BYTE lfPitchAndFamily;
+  CHAR lfFaceName[LF_FACESIZE];
 };
 
 #define FW_DONTCARE 0
@@ -449,4 +619,5 @@ BRVST_PLATFORM_API HFONT WINAPI CreateFontA(int height, int width, int escapemen
                                            DWORD quality, DWORD pitchAndFamily, LPCSTR faceName);
 BRVST_PLATFORM_API BOOL WINAPI DeleteObject(HGDIOBJ object);
 BRVST_PLATFORM_API int WINAPI GetObjectA(HANDLE object, int size, LPVOID buffer);
+BRVST_PLATFORM_API LONG WINAPI GetBitmapBits(HBITMAP bitmap, LONG size, LPVOID bits);
 }

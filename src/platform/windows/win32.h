@@ -7,9 +7,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
 #include <objbase.h>
 #include <unknwn.h>
+#include <windows.h>
 
 // A UTF-16 string literal as the platform's WCHAR string.
 #define W16(s) L"" s

@@ -1,0 +1,42 @@
+// Counts heap allocations made by any thread while a counter is alive, for tests of paths that
+// must not allocate.
+//
+// Counted everywhere: operator new (all but the over-aligned forms). Counted where the platform lets a program see
+// it: the C allocation functions (so CoTaskMemAlloc, which the POSIX platform builds on
+// malloc); see MallocCounted().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace brvst::test {
+
+struct AllocationCounts {
+  uint64_t news = 0;     // operator new and new[]
+  uint64_t mallocs = 0;  // malloc, calloc, realloc
+  uint64_t Total() const { return news + mallocs; }
+};
+
+class AllocationCounter {
+ public:
+  // Starts counting from zero. Counters do not nest.
+  AllocationCounter();
+  ~AllocationCounter();
+  AllocationCounter(const AllocationCounter&) = delete;
+  AllocationCounter& operator=(const AllocationCounter&) = delete;
+
+  AllocationCounts Counts() const;
+
+  // Whether malloc-family calls are observed in this build (not on Windows, where the C
+  // runtime lives in a DLL, nor under AddressSanitizer, which owns malloc itself).
+  static bool MallocCounted();
+};
+
+namespace detail {
+// Used by the replaced allocation functions.
+void CountNew();
+void CountMalloc();
+void* NewMemory(std::size_t size);  // counted once, as a new
+}  // namespace detail
+
+}  // namespace brvst::test
