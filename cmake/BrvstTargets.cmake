@@ -22,6 +22,7 @@ function(brvst_plugin_module target output_name)
   set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME "${output_name}" SUFFIX ".dll")
   target_link_libraries(${target} PRIVATE brvst_vst2)
   if(NOT WIN32)
-    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+    # As a DLL: its own references bind to itself, whatever the host exports.
+    target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,-Bsymbolic)
   endif()
 endfunction()

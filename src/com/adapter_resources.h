@@ -23,5 +23,4 @@ inline constexpr const char kWrapperWndClass[] = "WrapperWndClass";
 
 }  // namespace brvst
 
-BRVST_EXPORT void STDAPICALLTYPE InitAdapterResources();
-BRVST_EXPORT HRESULT STDAPICALLTYPE ReleaseAdapterResources();
+#include "com/exports.h"

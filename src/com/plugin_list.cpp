@@ -1,4 +1,5 @@
 #include "com/plugin_list.h"
+#include "com/exports.h"
 
 #include "com/adapter_resources.h"
 

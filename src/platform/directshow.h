@@ -8,13 +8,13 @@
 #include "platform/platform.h"
 
 #if defined(_WIN32)
+#include <evcode.h>
 #include <mmreg.h>
 #include <objidl.h>
 #include <ocidl.h>
 #include <strmif.h>
 #include <uuids.h>
 #include <vfwmsgs.h>
-#include <evcode.h>
 // ksmedia.h needs ks.h before it.
 #include <ks.h>
 #include <ksmedia.h>

@@ -40,7 +40,9 @@ AllocationCounter::AllocationCounter() {
   counting = true;
 }
 
-AllocationCounter::~AllocationCounter() { counting = false; }
+AllocationCounter::~AllocationCounter() {
+  counting = false;
+}
 
 AllocationCounts AllocationCounter::Counts() const {
   return AllocationCounts{news.load(), mallocs.load()};
@@ -59,17 +61,33 @@ void* AllocateOrThrow(std::size_t size) {
 // Visible to the shared libraries of the process too, which then allocate through these.
 #define BRVST_VISIBLE __attribute__((visibility("default")))
 
-BRVST_VISIBLE void* operator new(std::size_t size) { return AllocateOrThrow(size); }
-BRVST_VISIBLE void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
+BRVST_VISIBLE void* operator new(std::size_t size) {
+  return AllocateOrThrow(size);
+}
+BRVST_VISIBLE void* operator new[](std::size_t size) {
+  return AllocateOrThrow(size);
+}
 BRVST_VISIBLE void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   return brvst::test::detail::NewMemory(size);
 }
 BRVST_VISIBLE void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   return brvst::test::detail::NewMemory(size);
 }
-BRVST_VISIBLE void operator delete(void* p) noexcept { std::free(p); }
-BRVST_VISIBLE void operator delete[](void* p) noexcept { std::free(p); }
-BRVST_VISIBLE void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-BRVST_VISIBLE void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-BRVST_VISIBLE void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-BRVST_VISIBLE void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+BRVST_VISIBLE void operator delete(void* p) noexcept {
+  std::free(p);
+}
+BRVST_VISIBLE void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+BRVST_VISIBLE void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+BRVST_VISIBLE void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+BRVST_VISIBLE void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+BRVST_VISIBLE void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}

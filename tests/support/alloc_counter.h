@@ -1,9 +1,9 @@
 // Counts heap allocations made by any thread while a counter is alive, for tests of paths that
 // must not allocate.
 //
-// Counted everywhere: operator new (all but the over-aligned forms). Counted where the platform lets a program see
-// it: the C allocation functions (so CoTaskMemAlloc, which the POSIX platform builds on
-// malloc); see MallocCounted().
+// Counted everywhere: operator new (all but the over-aligned forms). Counted where the platform
+// lets a program see it: the C allocation functions (so CoTaskMemAlloc, which the POSIX platform
+// builds on malloc); see MallocCounted().
 #pragma once
 
 #include <cstddef>

@@ -26,7 +26,11 @@ __attribute__((visibility("default"))) void* realloc(void* p, size_t size) {
   return __libc_realloc(p, size);
 }
 
-__attribute__((visibility("default"))) void free(void* p) { __libc_free(p); }
+__attribute__((visibility("default"))) void free(void* p) {
+  __libc_free(p);
+}
 }
 
-bool brvst::test::AllocationCounter::MallocCounted() { return true; }
+bool brvst::test::AllocationCounter::MallocCounted() {
+  return true;
+}

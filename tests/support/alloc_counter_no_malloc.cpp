@@ -1,4 +1,6 @@
 // Builds where the C allocation functions cannot be observed: only operator new is counted.
 #include "alloc_counter.h"
 
-bool brvst::test::AllocationCounter::MallocCounted() { return false; }
+bool brvst::test::AllocationCounter::MallocCounted() {
+  return false;
+}

@@ -81,8 +81,7 @@ struct IStream : public ISequentialStream {
                                          ULARGE_INTEGER* plibNewPosition) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER libNewSize) = 0;
   virtual HRESULT STDMETHODCALLTYPE CopyTo(IStream* pstm, ULARGE_INTEGER cb,
-                                           ULARGE_INTEGER* pcbRead,
-                                           ULARGE_INTEGER* pcbWritten) = 0;
+                                           ULARGE_INTEGER* pcbRead, ULARGE_INTEGER* pcbWritten) = 0;
   virtual HRESULT STDMETHODCALLTYPE Commit(DWORD grfCommitFlags) = 0;
   virtual HRESULT STDMETHODCALLTYPE Revert() = 0;
   virtual HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb,
@@ -403,8 +402,7 @@ struct IReferenceClock : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime,
                                                HEVENT hEvent, DWORD_PTR* pdwAdviseCookie) = 0;
   virtual HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME startTime,
-                                                   REFERENCE_TIME periodTime,
-                                                   HSEMAPHORE hSemaphore,
+                                                   REFERENCE_TIME periodTime, HSEMAPHORE hSemaphore,
                                                    DWORD_PTR* pdwAdviseCookie) = 0;
   virtual HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR dwAdviseCookie) = 0;
 };
@@ -484,8 +482,7 @@ struct IMediaSample : public IUnknown {
 
 struct IMediaSample2 : public IMediaSample {
   virtual HRESULT STDMETHODCALLTYPE GetProperties(DWORD cbProperties, BYTE* pbProperties) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetProperties(DWORD cbProperties,
-                                                  const BYTE* pbProperties) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetProperties(DWORD cbProperties, const BYTE* pbProperties) = 0;
 };
 
 struct IMemAllocator : public IUnknown {
@@ -494,16 +491,14 @@ struct IMemAllocator : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES* pProps) = 0;
   virtual HRESULT STDMETHODCALLTYPE Commit() = 0;
   virtual HRESULT STDMETHODCALLTYPE Decommit() = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample** ppBuffer,
-                                              REFERENCE_TIME* pStartTime,
+  virtual HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime,
                                               REFERENCE_TIME* pEndTime, DWORD dwFlags) = 0;
   virtual HRESULT STDMETHODCALLTYPE ReleaseBuffer(IMediaSample* pBuffer) = 0;
 };
 
 struct IMemInputPin : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** ppAllocator) = 0;
-  virtual HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* pAllocator,
-                                                    BOOL bReadOnly) = 0;
+  virtual HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) = 0;
   virtual HRESULT STDMETHODCALLTYPE Receive(IMediaSample* pSample) = 0;
   virtual HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample** pSamples, LONG nSamples,
@@ -547,8 +542,7 @@ struct IFilterMapper : public IUnknown {
                                                            CLSID* MRId) = 0;
   virtual HRESULT STDMETHODCALLTYPE RegisterPin(CLSID Filter, LPCWSTR Name, BOOL bRendered,
                                                 BOOL bOutput, BOOL bZero, BOOL bMany,
-                                                CLSID ConnectsToFilter,
-                                                LPCWSTR ConnectsToPin) = 0;
+                                                CLSID ConnectsToFilter, LPCWSTR ConnectsToPin) = 0;
   virtual HRESULT STDMETHODCALLTYPE RegisterPinType(CLSID clsFilter, LPCWSTR strName,
                                                     CLSID clsMajorType, CLSID clsSubType) = 0;
   virtual HRESULT STDMETHODCALLTYPE UnregisterFilter(CLSID Filter) = 0;

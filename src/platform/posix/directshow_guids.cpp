@@ -3,7 +3,9 @@
 
 namespace {
 // The COM family {xxxxxxxx-0000-0000-C000-000000000046} and the DirectShow families.
-constexpr GUID Ole(uint32_t d1) { return {d1, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}; }
+constexpr GUID Ole(uint32_t d1) {
+  return {d1, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+}
 constexpr GUID Quartz(uint32_t d1) {
   return {d1, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 }

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12, asking apt-get only for what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config python3
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libsndfile1-dev libcli11-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 mingw-w64-tools
+  wine64
+  dpf-plugins-vst
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "installed" ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}" >&2
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}" >/dev/null

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test: the Linux suite, the sanitizer
+# suite, both Windows builds (i686 compiled and linked, with its host-side checks), and the
+# x86_64 Windows suite under wine64.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+started=$(date +%s)
+step() { printf '\n== %s (%ss)\n' "$*" $(( $(date +%s) - started )) >&2; }
+
+for preset in linux linux-asan mingw-i686 mingw-x64; do
+  step "configure and build: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+done
+
+step "tests: Linux"
+ctest --preset linux -j"$jobs"
+step "tests: Linux with AddressSanitizer and UndefinedBehaviorSanitizer"
+ctest --preset linux-asan -j"$jobs"
+step "tests: Windows i686 (checks that run on this machine)"
+ctest --test-dir build/mingw-i686 --output-on-failure
+step "tests: Windows x86_64 under wine64"
+ctest --preset mingw-x64 -j"$jobs"
+step "all tests passed"

@@ -1,0 +1,69 @@
+// Enumerators of a filter's pins and of a pin's preferred media types.
+//
+// Both keep their owner alive and remember the owner's version when made or reset: once the
+// owner's pins or types change, the enumerator is out of sync (VFW_E_ENUM_OUT_OF_SYNC) until
+// Reset. A pin enumerator's Next resynchronises by itself and skips pins it already returned.
+#pragma once
+
+#include "platform/directshow.h"
+
+#include <atomic>
+#include <vector>
+
+class CBaseFilter;
+class CBasePin;
+
+class CEnumPins final : public IEnumPins {
+ public:
+  // A fresh enumerator of `filter`'s pins, or a copy of `copyOf`'s position and state.
+  CEnumPins(CBaseFilter* filter, const CEnumPins* copyOf);
+  ~CEnumPins();
+  CEnumPins(const CEnumPins&) = delete;
+  CEnumPins& operator=(const CEnumPins&) = delete;
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  STDMETHODIMP Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched) override;
+  STDMETHODIMP Skip(ULONG cPins) override;
+  STDMETHODIMP Reset() override;
+  STDMETHODIMP Clone(IEnumPins** ppEnum) override;
+
+ private:
+  bool OutOfSync() const;
+  void Refresh();
+
+  std::atomic<LONG> m_cRef{1};
+  CBaseFilter* const m_pFilter;
+  int m_Position = 0;
+  int m_PinCount = 0;
+  LONG m_Version = 0;
+  std::vector<CBasePin*> m_returned;  // pins handed out since the last Reset
+};
+
+class CEnumMediaTypes final : public IEnumMediaTypes {
+ public:
+  CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* copyOf);
+  ~CEnumMediaTypes();
+  CEnumMediaTypes(const CEnumMediaTypes&) = delete;
+  CEnumMediaTypes& operator=(const CEnumMediaTypes&) = delete;
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // Each type is a task-memory copy for the caller to free with DeleteMediaType.
+  STDMETHODIMP Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes, ULONG* pcFetched) override;
+  STDMETHODIMP Skip(ULONG cMediaTypes) override;
+  STDMETHODIMP Reset() override;
+  STDMETHODIMP Clone(IEnumMediaTypes** ppEnum) override;
+
+ private:
+  bool OutOfSync() const;
+
+  std::atomic<LONG> m_cRef{1};
+  CBasePin* const m_pPin;
+  int m_Position = 0;
+  LONG m_Version = 0;
+};

@@ -1,0 +1,182 @@
+// AdapterFilter: the DirectShow audio filter for one wrapped VST plug-in.
+//
+// A CBaseFilter with one input pin and one or more output pins. Each media sample that arrives
+// is converted to the plug-in's float channels, processed by the plug-in together with the
+// soft-synth events due in it, and delivered on every connected output pin.
+#pragma once
+
+#include "com/plugin_list.h"
+#include "dshow/base_filter.h"
+#include "dshow/persist_stream.h"
+#include "filter/private_interfaces.h"
+#include "platform/directshow.h"
+#include "synth/channel_tables.h"
+#include "vst2/vst2.h"
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+
+namespace brvst {
+
+class AdapterInputPin;
+class AdapterOutputPin;
+class EventScheduler;
+class VstPlugInstance;
+struct IHostTempoMap;
+
+// The adapter's own property page as the filter sees it while one is attached.
+class AttachedPageView {
+ public:
+  virtual HWND PageWindow() const = 0;
+
+ protected:
+  ~AttachedPageView() = default;
+};
+
+// One point of a host automation envelope: at `time` (100-ns units) set parameter `index`.
+struct AutomationPoint {
+  uint32_t time;
+  int32_t index;
+  float value;
+};
+
+class AdapterFilter : public CBaseFilter,
+                      public CPersistStream,
+                      public IFilterPageLink,
+                      public ISpecifyPropertyPages,
+                      public IHostObjectSink,
+                      public INotifySink {
+ public:
+  static constexpr int kMaxOutputPins = 64;
+  static constexpr int kMidiEventSlots = 512;
+  static constexpr int kMaxMidiEventsPerBuffer = kMidiEventSlots - 1;
+  static constexpr int32_t kInitialChannelBufferFrames = 32768;
+
+  // As the filter factory builds it. A failure to build leaves its code in *phr; the caller
+  // then destroys the object.
+  AdapterFilter(const char* name, IUnknown* outer, const GUID* filterClsid,
+                const GUID* pageClsid, HRESULT* phr, const char* dllPath, PluginRecord* record);
+  ~AdapterFilter() override;
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  // IPersist (IBaseFilter's and IPersistStream's): the record's filter class.
+  STDMETHODIMP GetClassID(CLSID* clsid) override;
+  // IMediaFilter
+  STDMETHODIMP Stop() override;
+  STDMETHODIMP Run(REFERENCE_TIME start) override;
+  STDMETHODIMP QueryVendorInfo(LPWSTR* vendorInfo) override;
+  // IFilterPageLink
+  STDMETHODIMP AttachPage(AttachedPageView* page, void** filter) override;
+  // ISpecifyPropertyPages
+  STDMETHODIMP GetPages(CAUUID* pages) override;
+  // IHostObjectSink
+  STDMETHODIMP SetHostObject(IUnknown* object) override;
+  // INotifySink: taken and ignored.
+  STDMETHODIMP Notify1(DWORD, DWORD, DWORD, DWORD) override { return S_OK; }
+  STDMETHODIMP Notify2(DWORD, DWORD, DWORD, DWORD) override { return S_OK; }
+
+  // CBaseFilter
+  int GetPinCount() override;
+  CBasePin* GetPin(int n) override;
+  const AMOVIESETUP_FILTER* GetSetupData() override;
+
+  // Formats. `direction` is 0 for the input pin, 1 for an output pin.
+  HRESULT CheckAudioType(int direction, const AM_MEDIA_TYPE* type) const;
+  HRESULT CheckTransform(const AM_MEDIA_TYPE* input, const AM_MEDIA_TYPE* output) const;
+  // Makes a newly set type the stream's format and resumes the plug-in at its rate.
+  HRESULT SetStreamFormat(int direction, const AM_MEDIA_TYPE* type);
+
+  // Processing of one media sample; always S_OK.
+  HRESULT ProcessSample(IMediaSample* sample);
+  HRESULT ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* sample);
+
+  // Streaming state.
+  void ResetStreaming();
+  void StartStreaming();
+
+  // Rebuilds the program-name lists handed to hosts from the plug-in's programs.
+  void RebuildProgramBanks();
+  // The window of the attached property page, or null.
+  HWND AttachedPageWindow() const;
+  // Sample rates for readers on other threads (the plug-in's time and rate queries).
+  uint32_t StreamSampleRate() const { return streamRate_.load(std::memory_order_relaxed); }
+  uint32_t OutputSampleRate() const { return outputRate_.load(std::memory_order_relaxed); }
+  BOOL Dirty() const { return mPS_fDirty; }
+
+  AdapterInputPin* InputPinObject() const { return InputPin; }
+  AdapterOutputPin* OutputPinObject(int k) const { return OutputPins[k]; }
+  int OutputPinTotal() const { return OutputPinCount; }
+
+  // The fields other parts read and write, under their names.
+  CCritSec FilterLock;
+  AdapterInputPin* InputPin = nullptr;
+  AdapterOutputPin* OutputPins[kMaxOutputPins] = {};
+  WAVEFORMATEX OutputFormat{};
+  int OutputPinCount = 0;
+  IHostTempoMap* HostTimeSource = nullptr;
+  IUnknown* HostObject = nullptr;
+  CCritSec StreamLock;
+  const char* const DllPath;
+  const GUID* const FilterClsid;
+  const GUID* const PageClsid;
+  PluginRecord* const Record;
+  AttachedPageView* AttachedPage = nullptr;
+  std::unique_ptr<VstPlugInstance> Plugin;
+  std::unique_ptr<EventScheduler> Events;
+  std::atomic<int32_t> StreamPosition{0};
+  std::atomic<int32_t> StreamOrigin{0};
+  vst2::VstEventsBlock<kMidiEventSlots> MidiEvents{};
+  WAVEFORMATEX StreamFormat{};
+  // One buffer per plug-in channel (at least two), ChannelBufferFrames floats each.
+  std::unique_ptr<float*[]> ChannelBuffers;
+  int32_t ChannelBufferCount = 0;
+  int32_t ChannelBufferFrames = 0;
+  int32_t Streaming = 0;
+  std::atomic<uint8_t> TransportStopped{1};
+  std::atomic<int32_t> TransportChanged{0};
+  int32_t NrpnMsb = 0;
+  int32_t NrpnLsb = 0;
+  int32_t CurrentBank = 0;
+  std::list<AutomationPoint> AutomationPoints;
+  std::list<AutomationPoint>::iterator AutomationCursor;
+  uint32_t AutomationClock = 0;
+  ChannelKeyTables Keys;  // ChannelMute, VelocityOffsetA/B, KeyOffsetA/B
+  int32_t BlockSize = 64;
+
+ private:
+  void Construct(HRESULT* phr);
+  void CreatePins(HRESULT* phr);
+  void AllocateChannelBuffers(int32_t count, int32_t frames);
+  void ProcessEvents(int32_t frames, int32_t& remaining);
+  void QueueMidi(const uint8_t* msg, uint32_t channelKey, int32_t deltaFrames);
+  void ApplyAutomation(IMediaSample* sample, int32_t remaining);
+  void Deliver(IMediaSample* sample, int32_t frames);
+
+  std::unique_ptr<vst2::VstMidiEvent[]> midiBlocks_;
+  std::unique_ptr<std::unique_ptr<float[]>[]> channelStorage_;
+  // The input pin's format: what the incoming data is read as.
+  WAVEFORMATEX inputFormat_{};
+  // The scheduler's sample rate (read under StreamLock) and its mirrors for other threads.
+  DWORD schedulerRate_ = 0;
+  std::atomic<uint32_t> streamRate_{0};
+  std::atomic<uint32_t> outputRate_{0};
+};
+
+// Makes a filter for `record` as the filter class factory does and queries it for `riid`.
+// A failure to build or to answer `riid` destroys the new object; *out is then null.
+HRESULT CreateAdapterFilter(PluginRecord* record, IUnknown* outer, REFIID riid, void** out);
+
+// True for 16-bit PCM or 32-bit float with one or two channels (two only for stereo-only
+// records): the formats the filter converts.
+bool IsSupportedAudioFormat(const WAVEFORMATEX& format, bool stereoOnly);
+
+// The wave format of a media type as the filter reads it. An extensible format carrying PCM or
+// IEEE float (as real sources deliver float audio) is folded into the plain tag. False when the
+// type has no wave format block.
+bool AudioFormatOf(const AM_MEDIA_TYPE& type, WAVEFORMATEX& format);
+
+}  // namespace brvst

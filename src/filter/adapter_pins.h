@@ -1,0 +1,74 @@
+// The filter's pins: one input pin and one or more output pins.
+#pragma once
+
+#include "dshow/input_pin.h"
+#include "dshow/output_pin.h"
+#include "platform/directshow.h"
+
+#include <atomic>
+
+namespace brvst {
+
+class AdapterFilter;
+
+class AdapterInputPin : public CBaseInputPin {
+ public:
+  AdapterInputPin(const char* objectName, AdapterFilter* filter, HRESULT* phr, LPCWSTR pinName);
+
+  HRESULT CheckMediaType(const CMediaType* type) override;
+  HRESULT SetMediaType(const CMediaType* type) override;
+  HRESULT CompleteConnect(IPin* receivePin) override;
+
+  // Every sample that arrives is processed and delivered, whatever the filter's state.
+  STDMETHODIMP Receive(IMediaSample* sample) override;
+  STDMETHODIMP EndOfStream() override;
+  STDMETHODIMP BeginFlush() override;
+  STDMETHODIMP EndFlush() override;
+  STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+  STDMETHODIMP QueryInternalConnections(IPin** pins, ULONG* count) override;
+  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties) override;
+
+ private:
+  CCritSec lock_;
+  AdapterFilter* const filter_;
+  int32_t checking_ = 0;  // a nested CheckMediaType answers S_OK at once
+};
+
+class AdapterOutputPin : public CBaseOutputPin {
+ public:
+  AdapterOutputPin(const char* objectName, AdapterFilter* filter, HRESULT* phr, LPCWSTR pinName);
+
+  // The pin counts its own references: a host holding it does not keep the filter alive. The
+  // filter holds one reference from its construction to its destruction.
+  STDMETHODIMP_(ULONG) NonDelegatingAddRef() override;
+  STDMETHODIMP_(ULONG) NonDelegatingRelease() override;
+
+  HRESULT CheckMediaType(const CMediaType* type) override;
+  HRESULT SetMediaType(const CMediaType* type) override;
+  HRESULT GetMediaType(int position, CMediaType* type) override;
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
+  // The IPin methods that reach the filter, guarded for a pin whose filter is gone.
+  STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) override;
+  STDMETHODIMP Disconnect() override;
+  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
+
+  // The format this pin delivers, as set with its media type (read under the stream lock).
+  const WAVEFORMATEX& DeliveredFormat() const { return deliveredFormat_; }
+  void SetDeliveredFormat(const WAVEFORMATEX& format) { deliveredFormat_ = format; }
+
+  // Called by the filter as it is destroyed: the pin lets go of its connection and answers
+  // every later call as a pin without a filter.
+  void Orphan();
+  bool Orphaned() const { return orphaned_; }
+
+ private:
+  CCritSec lock_;
+  AdapterFilter* const filter_;
+  int32_t checking_ = 0;
+  std::atomic<LONG> references_{0};
+  WAVEFORMATEX deliveredFormat_{};
+  bool orphaned_ = false;
+};
+
+}  // namespace brvst

@@ -1,0 +1,229 @@
+// The streaming heart of the filter: one media sample in, the plug-in's audio out on every
+// connected output pin, with the soft-synth events due in the sample at their frames.
+#include "filter/adapter_filter.h"
+#include "filter/adapter_pins.h"
+#include "filter/sample_convert.h"
+#include "synth/event_scheduler.h"
+#include "vsthost/vst_plug_instance.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace brvst {
+namespace {
+
+constexpr uint8_t kNrpnMsb = 99;
+constexpr uint8_t kNrpnLsb = 98;
+constexpr uint8_t kDataEntryMsb = 6;
+constexpr uint8_t kDataEntryLsb = 38;
+constexpr uint8_t kAllNotesOff = 123;
+
+bool IsControlChange(uint8_t status) { return (status & 0xF0) == 0xB0; }
+
+// A message a muted source still sends: note-offs, and note-ons of velocity 0.
+bool IsNoteOff(uint8_t status, uint8_t velocity) {
+  return (status & 0xF0) == 0x80 || ((status & 0xF0) == 0x90 && velocity == 0);
+}
+
+int32_t FrameBytes(const WAVEFORMATEX& format) {
+  return format.wBitsPerSample / 8 * format.nChannels;
+}
+
+}  // namespace
+
+HRESULT AdapterFilter::ProcessSample(IMediaSample* sample) {
+  CAutoLock lock(&StreamLock);
+  if (Streaming == 0) StartStreaming();
+  BYTE* data = nullptr;
+  const LONG bytes = sample->GetActualDataLength();
+  if (SUCCEEDED(sample->GetPointer(&data)) && data != nullptr) ProcessBuffer(data, bytes, sample);
+  return S_OK;
+}
+
+HRESULT AdapterFilter::ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* sample) {
+  // 1. Set-up. Incoming data is read as the input pin's format; a sample before any format (or
+  // with no whole frame) carries nothing to process.
+  const WAVEFORMATEX& in = inputFormat_;
+  const int32_t frameBytes = FrameBytes(in);
+  if (frameBytes <= 0 || !Plugin || ChannelBufferCount < 2) return S_OK;
+  const int32_t frames = std::max<LONG>(byteCount, 0) / frameBytes;
+  int32_t remaining = frames;
+  MidiEvents.numEvents = 0;
+
+  // 2. Events due in this buffer (none for a buffer without frames: they wait for the next).
+  if (frames > 0) ProcessEvents(frames, remaining);
+
+  // 3. Automation due before the end of this buffer.
+  ApplyAutomation(sample, remaining);
+
+  // 4. Capacity: buffers grow (never shrink) for a longer buffer.
+  if (frames > ChannelBufferFrames) AllocateChannelBuffers(ChannelBufferCount, frames);
+
+  // 5. Input conversion into buffers 0 and 1; further plug-in inputs hear silence.
+  ReadFrames(data, frames, in.wFormatTag == WAVE_FORMAT_IEEE_FLOAT, in.nChannels,
+             ChannelBuffers[0], ChannelBuffers[1]);
+  const int32_t inputs = Plugin->effect != nullptr ? Plugin->effect->numInputs : 0;
+  for (int32_t c = 2; c < std::min(inputs, ChannelBufferCount); ++c)
+    std::fill_n(ChannelBuffers[c], frames, 0.0f);
+
+  // 6. The plug-in, once, in place.
+  Plugin->Process(ChannelBuffers.get(), frames, MidiEvents.get());
+
+  // 7. Output on every connected pin.
+  Deliver(sample, frames);
+
+  // 8. The next buffer starts where this one ends.
+  StreamPosition.fetch_add(remaining, std::memory_order_relaxed);
+  return S_OK;
+}
+
+void AdapterFilter::ProcessEvents(int32_t frames, int32_t& remaining) {
+  int32_t jumpOffset = 0;
+  OutputEvent event;
+  if (!Events->PeekNext(event)) return;
+  do {
+    const int64_t position = StreamPosition.load(std::memory_order_relaxed);
+    const int64_t rel = static_cast<int64_t>(event.sampleTime) - StreamOrigin.load();
+    if (rel >= position + remaining) return;  // belongs to a later buffer; stays held
+    // Where the event falls in this buffer, kept inside it.
+    const int64_t delta = std::clamp<int64_t>(rel - position + jumpOffset, 0, frames - 1);
+    switch (event.kind) {
+      case kOutputMidi:
+        QueueMidi(event.msg, event.channelKey, static_cast<int32_t>(delta));
+        break;
+      case kOutputTimeJump: {
+        // The timeline continues elsewhere from here: later events of this buffer are placed
+        // from the jump on. A late jump takes effect at the start of the buffer.
+        const int32_t off =
+            static_cast<int32_t>(std::clamp<int64_t>(rel - position, 0, remaining));
+        remaining -= off;
+        jumpOffset += off;
+        Events->AdvanceSegment(event.sampleTime, event.extra);
+        StreamPosition.store(event.extra - StreamOrigin.load(), std::memory_order_relaxed);
+        break;
+      }
+      case kOutputStop: {
+        Events->Reset();
+        // Whatever was gathered for this buffer is replaced by All Notes Off on every channel.
+        for (int channel = 0; channel < 16; ++channel) {
+          vst2::VstMidiEvent& e = midiBlocks_[channel];
+          std::memset(&e, 0, sizeof e);
+          e.type = vst2::kVstMidiType;
+          e.byteSize = 24;
+          e.deltaFrames = static_cast<int32_t>(delta);
+          e.midiData[0] = static_cast<char>(0xB0 + channel);
+          e.midiData[1] = static_cast<char>(kAllNotesOff);
+        }
+        MidiEvents.numEvents = 16;
+        TransportChanged = 1;
+        TransportStopped = 1;
+        return;
+      }
+      case kOutputProgram:
+        CurrentBank = event.msg[2];
+        Plugin->SetProgram(event.msg[2] * 128 + event.msg[1]);
+        break;
+      default:
+        break;
+    }
+  } while (Events->TakeNext(event));
+}
+
+void AdapterFilter::QueueMidi(const uint8_t* msg, uint32_t channelKey, int32_t deltaFrames) {
+  const uint8_t status = msg[0], data1 = msg[1], data2 = msg[2];
+  const bool muted = Keys.ChannelMute.Get(channelKey) != 0;
+  if (MidiEvents.numEvents >= kMaxMidiEventsPerBuffer) return;
+
+  if (Record->NrpnPassThrough == 0 && IsControlChange(status) &&
+      (data1 == kNrpnMsb || data1 == kNrpnLsb || data1 == kDataEntryMsb ||
+       data1 == kDataEntryLsb)) {
+    // NRPNs address the plug-in's parameters directly; they never reach it as MIDI.
+    if (muted) return;
+    if (data1 == kNrpnMsb) {
+      NrpnMsb = data2;
+    } else if (data1 == kNrpnLsb) {
+      NrpnLsb = data2;
+    } else if (data1 == kDataEntryMsb) {
+      const int32_t parameter = NrpnMsb * 128 + NrpnLsb;
+      if (parameter < Plugin->numParams) Plugin->SetParameter(parameter, data2 * 0.0078125f);
+    }
+    return;
+  }
+  if (muted && !IsNoteOff(status, data2)) return;
+
+  vst2::VstMidiEvent& e = midiBlocks_[MidiEvents.numEvents];
+  std::memset(&e, 0, sizeof e);
+  e.type = vst2::kVstMidiType;
+  e.byteSize = 24;
+  e.deltaFrames = deltaFrames;
+  e.midiData[0] = static_cast<char>(status);
+  e.midiData[1] = static_cast<char>(data1);
+  e.midiData[2] = static_cast<char>(data2);
+  ++MidiEvents.numEvents;
+}
+
+void AdapterFilter::ApplyAutomation(IMediaSample* sample, int32_t remaining) {
+  REFERENCE_TIME start = 0, end = 0;
+  sample->GetTime(&start, &end);
+  if (start != 0 && end != 0) {
+    while (AutomationCursor != AutomationPoints.end() &&
+           static_cast<int64_t>(AutomationCursor->time) < end) {
+      Plugin->SetParameter(AutomationCursor->index, AutomationCursor->value);
+      ++AutomationCursor;
+    }
+    return;
+  }
+  // Without time stamps the filter keeps its own clock from the frames it has processed.
+  if (StreamFormat.nSamplesPerSec == 0) return;
+  const int64_t ticks = static_cast<int64_t>(remaining * 10000000.0);
+  AutomationClock += static_cast<uint32_t>(ticks / StreamFormat.nSamplesPerSec);
+  while (AutomationCursor != AutomationPoints.end() && AutomationCursor->time < AutomationClock) {
+    Plugin->SetParameter(AutomationCursor->index, AutomationCursor->value);
+    ++AutomationCursor;
+  }
+}
+
+void AdapterFilter::Deliver(IMediaSample* sample, int32_t frames) {
+  const bool discontinuity = sample->IsDiscontinuity() == S_OK;
+  const bool syncPoint = sample->IsSyncPoint() == S_OK;
+  REFERENCE_TIME start = 0, end = 0, mediaStart = 0, mediaEnd = 0;
+  sample->GetTime(&start, &end);
+  sample->GetMediaTime(&mediaStart, &mediaEnd);
+  const int32_t inFrameBytes = FrameBytes(inputFormat_);
+
+  for (int k = 0; k < OutputPinCount; ++k) {
+    AdapterOutputPin* pin = OutputPins[k];
+    if (pin == nullptr || !pin->IsConnected()) continue;
+    const WAVEFORMATEX& out = pin->DeliveredFormat();
+    const int32_t outFrameBytes = FrameBytes(out);
+    if (outFrameBytes <= 0) continue;
+
+    // The first pin passes the incoming sample on, rewritten, when the output fits in it.
+    IMediaSample* target = nullptr;
+    const bool reuse = k == 0 && outFrameBytes <= inFrameBytes;
+    if (reuse) {
+      target = sample;
+    } else {
+      if (FAILED(pin->GetDeliveryBuffer(&target, &start, &end, 0)) || target == nullptr)
+        continue;
+      target->SetDiscontinuity(discontinuity);
+      target->SetSyncPoint(syncPoint);
+      target->SetTime(&start, &end);
+      target->SetMediaTime(&mediaStart, &mediaEnd);
+    }
+    BYTE* data = nullptr;
+    if (SUCCEEDED(target->GetPointer(&data)) && data != nullptr) {
+      // Never past the end of the sample's buffer, however small the peer made it.
+      const int32_t room = std::max<LONG>(target->GetSize(), 0) / outFrameBytes;
+      const int32_t written = std::min(frames, room);
+      if (WriteFrames(ChannelBuffers[2 * k], ChannelBuffers[2 * k + 1], written,
+                      out.wBitsPerSample, out.nChannels, data)) {
+        target->SetActualDataLength(written * outFrameBytes);
+        pin->Deliver(target);
+      }
+    }
+    if (!reuse) target->Release();
+  }
+}
+
+}  // namespace brvst

@@ -1,0 +1,106 @@
+// AudioSink: a renderer-like filter with one input pin that keeps everything that arrives.
+//
+// It accepts the media types it is given (any audio wave type when given none), records every
+// sample's bytes, times and flags, end of stream, flushes and segments, and reports completion
+// to its graph (EC_COMPLETE) once end of stream has arrived while running, as renderers do.
+#pragma once
+
+#include "dshow/streams.h"
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace brvst::host {
+
+struct AudioSinkOptions {
+  // The types the pin accepts; any audio type with a wave format block when empty.
+  std::vector<CMediaType> acceptedTypes;
+  // Whether the pin also offers its accepted types during negotiation (renderers usually don't).
+  bool offerAcceptedTypes = false;
+  // What GetAllocatorRequirements answers; E_NOTIMPL when unset.
+  std::optional<ALLOCATOR_PROPERTIES> allocatorRequirements;
+  // Room reserved up front, so that collecting samples allocates nothing until it is used up.
+  size_t reserveBytes = 0;
+  size_t reserveSamples = 0;
+};
+
+// One sample as it arrived.
+struct ReceivedSample {
+  LONG length = 0;            // actual data length
+  HRESULT timeResult = S_OK;  // of GetTime
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME stop = 0;
+  HRESULT mediaTimeResult = S_OK;  // of GetMediaTime
+  LONGLONG mediaStart = 0;
+  LONGLONG mediaStop = 0;
+  bool syncPoint = false;
+  bool discontinuity = false;
+  bool preroll = false;
+  bool typeChanged = false;
+};
+
+class AudioSink final : public CBaseFilter, public IAMFilterMiscFlags {
+ public:
+  // {6C2B1A11-3D4E-4F5A-8B9C-0D1E2F3A4B5C}
+  static constexpr CLSID kClsid = {
+      0x6C2B1A11, 0x3D4E, 0x4F5A, {0x8B, 0x9C, 0x0D, 0x1E, 0x2F, 0x3A, 0x4B, 0x5C}};
+
+  static ComPtr<AudioSink> Create(AudioSinkOptions options = {});
+  ~AudioSink() override;
+
+  DECLARE_IUNKNOWN
+  // Adds IAMFilterMiscFlags, by which a graph tells renderers apart.
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
+
+  // A completion that arrived before Run is reported when the filter runs.
+  STDMETHODIMP Run(REFERENCE_TIME tStart) override;
+  STDMETHODIMP Stop() override;
+
+  IPin* InputPin();
+  int GetPinCount() override { return 1; }
+  CBasePin* GetPin(int n) override;
+
+  // What arrived (copies, taken under the sink's lock).
+  std::vector<BYTE> Bytes() const;
+  std::vector<ReceivedSample> Samples() const;
+  size_t SampleCount() const;
+  int EndOfStreamCount() const;
+  int BeginFlushCount() const;
+  int EndFlushCount() const;
+  // Samples refused by the base pin (stopped, flushing) and their last answer.
+  int RejectedCount() const;
+  // The last NewSegment: start, stop, rate.
+  REFERENCE_TIME SegmentStart() const;
+  double SegmentRate() const;
+  // The type of the last connection, kept after it is broken (empty before any).
+  CMediaType ConnectedType() const;
+  // Forgets everything received.
+  void Clear();
+
+ private:
+  class InputPinImpl;
+  AudioSink(AudioSinkOptions options, HRESULT* phr);
+  void OnEndOfStream();
+
+  CCritSec m_filterLock;
+  CCritSec m_pinLock;
+  const AudioSinkOptions m_options;
+  std::unique_ptr<InputPinImpl> m_pin;
+
+  mutable std::mutex m_dataLock;  // what arrived
+  std::vector<BYTE> m_bytes;
+  std::vector<ReceivedSample> m_samples;
+  int m_endOfStream = 0;
+  int m_beginFlush = 0;
+  int m_endFlush = 0;
+  int m_rejected = 0;
+  CMediaType m_connectedType;
+  REFERENCE_TIME m_segmentStart = 0;
+  double m_segmentRate = 0;
+  bool m_completionPending = false;
+};
+
+}  // namespace brvst::host

@@ -1,0 +1,165 @@
+#include "vsthost/host_callback.h"
+
+#include "filter/adapter_filter.h"
+#include "synth/host_objects.h"
+#include "vsthost/vst_plug_instance.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace brvst {
+
+std::atomic<bool> IdleGuard{false};
+
+namespace {
+
+VstPlugInstance* InstanceOf(vst2::AEffect* effect) {
+  if (effect == nullptr) return nullptr;
+  return reinterpret_cast<VstPlugInstance*>(effect->resvd1);
+}
+
+// Conversion toward zero that cannot overflow or meet a NaN.
+int32_t TruncateToInt32(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (value <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(value);
+}
+
+bool EqualsIgnoringCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const unsigned char x = static_cast<unsigned char>(*a);
+    const unsigned char y = static_cast<unsigned char>(*b);
+    const int lx = (x >= 'A' && x <= 'Z') ? x + 32 : x;
+    const int ly = (y >= 'A' && y <= 'Z') ? y + 32 : y;
+    if (lx != ly) return false;
+    if (x == 0) return true;
+  }
+}
+
+}  // namespace
+
+intptr_t HostCallback(vst2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
+                      void* ptr, float opt) {
+  // Answers that do not involve the instance come first: plug-ins ask for the version from
+  // inside their entry point, before the instance is known.
+  switch (opcode) {
+    case vst2::audioMasterVersion:
+      return kHostVstVersion;
+    case vst2::audioMasterCurrentId:
+      return kHostCurrentId;
+    case vst2::audioMasterGetVendorString:
+      if (ptr != nullptr) std::memcpy(ptr, kHostVendor, sizeof kHostVendor);
+      return 0;
+    case vst2::audioMasterGetProductString:
+      if (ptr != nullptr) std::memcpy(ptr, kHostProduct, sizeof kHostProduct);
+      return 0;
+    case vst2::audioMasterGetVendorVersion:
+      return kHostVendorVersion;
+    case vst2::audioMasterCanDo:
+      // Editor resizing is the one capability claimed (and then ignored).
+      return ptr != nullptr && EqualsIgnoringCase(static_cast<const char*>(ptr), "sizeWindow")
+                 ? 1
+                 : 0;
+    case vst2::audioMasterAutomate:
+    case vst2::audioMasterIdle:
+    case vst2::audioMasterGetTime:
+    case vst2::audioMasterTempoAt:
+    case vst2::audioMasterSizeWindow:
+    case vst2::audioMasterGetSampleRate:
+    case vst2::audioMasterGetBlockSize:
+    case vst2::audioMasterGetDirectory:
+      break;
+    default:
+      return 0;
+  }
+
+  VstPlugInstance* instance = InstanceOf(effect);
+  if (instance == nullptr) return 0;
+  switch (opcode) {
+    case vst2::audioMasterAutomate:
+      instance->ParameterAutomated(index, opt);
+      instance->owner->SetDirty(TRUE);
+      return 0;
+    case vst2::audioMasterIdle:
+      if (!IdleGuard.exchange(true)) {
+        instance->Idle();
+        IdleGuard.store(false);
+      }
+      return 0;
+    case vst2::audioMasterGetTime:
+      return reinterpret_cast<intptr_t>(instance->GetTimeInfo(static_cast<int32_t>(value)));
+    case vst2::audioMasterTempoAt: {
+      // The position asked about is not used: the answer is the tempo now.
+      const vst2::VstTimeInfo* info = instance->GetTimeInfo(vst2::kVstTempoValid);
+      return TruncateToInt32(info->tempo * 10000.0);
+    }
+    case vst2::audioMasterSizeWindow:
+      instance->SizeWindow(index, static_cast<int32_t>(value));
+      return 0;
+    case vst2::audioMasterGetSampleRate:
+      return static_cast<intptr_t>(instance->owner->OutputSampleRate());
+    case vst2::audioMasterGetBlockSize:
+      return instance->blockSize;
+    case vst2::audioMasterGetDirectory:
+      return reinterpret_cast<intptr_t>(instance->directory);
+    default:
+      return 0;
+  }
+}
+
+vst2::VstTimeInfo& VstPlugInstance::TimeRecordForThisThread() {
+  // The streaming thread, while inside Process, fills the instance's own record. A query from
+  // any other thread gets a record of that thread's own, so no two threads ever write one record
+  // while a plug-in reads it.
+  const DWORD thread = GetCurrentThreadId();
+  if (processThread.load() == thread) return timeInfo;
+  thread_local vst2::VstTimeInfo otherThreadRecord = InitialTimeInfo();
+  return otherThreadRecord;
+}
+
+vst2::VstTimeInfo* VstPlugInstance::GetTimeInfo(int32_t requestMask) {
+  vst2::VstTimeInfo& info = TimeRecordForThisThread();
+  AdapterFilter& filter = *owner;
+
+  // Read and cleared in one step: a change the intake reports in between is never lost.
+  bool changed = filter.TransportChanged.exchange(0) != 0;
+  const bool playing = filter.TransportStopped.load() == 0;
+  const double sampleRate = static_cast<double>(filter.StreamSampleRate());
+  const int32_t position = static_cast<int32_t>(static_cast<uint32_t>(filter.StreamOrigin.load()) +
+                                                static_cast<uint32_t>(filter.StreamPosition.load()));
+  info.sampleRate = sampleRate;
+  info.samplePos = position;
+  // Before a format is set the sample rate is 0: position and time are then both 0.
+  info.nanoSeconds = sampleRate > 0.0 ? position / sampleRate * 1e9 : 0.0;
+
+  if (IHostTempoMap* tempoMap = filter.HostTimeSource) {
+    const int32_t ms = sampleRate > 0.0 ? TruncateToInt32(position / (sampleRate * 0.001)) : 0;
+    if ((requestMask & vst2::kVstPpqPosValid) != 0) {
+      const LONG ticks = tempoMap->TicksFromMs(ms);
+      const LONG perQuarter = tempoMap->TicksPerQuarter();
+      // A tempo map without a quarter length gives no position; the last one stays.
+      if (perQuarter != 0) info.ppqPos = static_cast<float>(ticks) / static_cast<double>(perQuarter);
+    }
+    if ((requestMask & vst2::kVstTempoValid) != 0) {
+      const LONG ticks = tempoMap->TicksFromMs(ms);
+      const LONG entry = tempoMap->TempoEntryAt(ticks);
+      LONG first = 0;
+      LONG tempo100 = 0;
+      tempoMap->GetTempoEntry(entry, &first, &tempo100);
+      const double tempo = tempo100 * static_cast<double>(0.01f);
+      if (tempo != info.tempo || std::isnan(tempo) || std::isnan(info.tempo)) changed = true;
+      info.tempo = tempo;
+    }
+  }
+
+  info.flags = (changed ? vst2::kVstTransportChanged : 0) |
+               (playing ? vst2::kVstTransportPlaying : 0) | vst2::kVstNanosValid |
+               vst2::kVstPpqPosValid | vst2::kVstTempoValid;
+  info.timeSigNumerator = 4;
+  info.timeSigDenominator = 4;
+  return &info;
+}
+
+}  // namespace brvst

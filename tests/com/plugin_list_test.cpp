@@ -1,0 +1,154 @@
+// The plug-in list, the module's entry points and the shared resources' lifetime.
+#include "com/adapter_resources.h"
+#include "com/plugin_list.h"
+#include "com/exports.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace brvst {
+namespace {
+
+const GUID kFilter = {0xDE3C7405, 0xC195, 0x11D6, {0x96, 0x91, 0xC8, 0xE2, 0x97, 0xC9, 0x28, 0x40}};
+
+std::string ModuleFolder() {
+  char path[1024];
+  GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path);
+  std::string folder(path);
+  return folder.substr(0, folder.rfind(kPathSeparator) + 1);
+}
+
+class PluginListTest : public ::testing::Test {
+ protected:
+  void SetUp() override { DllMain(GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH, nullptr); }
+  void TearDown() override { DllMain(GetModuleHandleA(nullptr), DLL_PROCESS_DETACH, nullptr); }
+};
+
+TEST_F(PluginListTest, ProcessAttachBuildsTheOneRecordBesideTheModule) {
+  ASSERT_EQ(PluginList().size(), 1u);
+  const PluginRecord& r = PluginList().front();
+  EXPECT_EQ(r.FilterClsid, kFilter);
+  EXPECT_EQ(r.PageClsid.Data1, 0xDE3C7406u);
+  EXPECT_STREQ(r.Name, "ZAD VID 84");
+  EXPECT_STREQ(r.DllFileName, "VID 84.dll");
+  EXPECT_EQ(std::string(r.DllPath), ModuleFolder() + "VID 84.dll");
+  EXPECT_EQ(r.UniqueId, 0x50533853);
+  EXPECT_EQ(std::vector<int32_t>({r.Aux1, r.Aux2, r.Aux3, r.Aux4, r.Aux5, r.Aux6, r.Aux7, r.Aux8,
+                                  r.Aux9}),
+            std::vector<int32_t>({1, 0, 0, 1, 2, 2, 1, 0, 0}));
+  EXPECT_EQ(r.RegisterEnabled, 1);
+  EXPECT_EQ(r.IsSoftSynth, 0);
+  EXPECT_EQ(r.EditorWidth, 875);
+  EXPECT_EQ(r.EditorHeight, 171);
+  EXPECT_EQ(r.StereoOnly, 1);
+  EXPECT_EQ(r.NrpnPassThrough, 1);
+  EXPECT_EQ(r.VstNamePrefix, 0);
+  EXPECT_EQ(RegistrationInProgress.load(), 0);
+}
+
+TEST_F(PluginListTest, RebuildingKeepsOneRecordAndThreadNotificationsChangeNothing) {
+  BuildPluginList();
+  BuildPluginList();
+  EXPECT_EQ(PluginList().size(), 1u);
+  const PluginRecord* before = &PluginList().front();
+  EXPECT_EQ(DllMain(GetModuleHandleA(nullptr), DLL_THREAD_ATTACH, nullptr), TRUE);
+  EXPECT_EQ(DllMain(GetModuleHandleA(nullptr), DLL_THREAD_DETACH, nullptr), TRUE);
+  ASSERT_EQ(PluginList().size(), 1u);
+  EXPECT_EQ(&PluginList().front(), before) << "records never move";
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+}
+
+TEST_F(PluginListTest, ProcessDetachEmptiesTheList) {
+  EXPECT_EQ(DllMain(GetModuleHandleA(nullptr), DLL_PROCESS_DETACH, nullptr), TRUE);
+  EXPECT_TRUE(PluginList().empty());
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+}
+
+TEST(PluginRecord, AFolderTooDeepForThePathGivesNoRecordRatherThanACutPath) {
+  PluginRecord record{};
+  std::string folder(259 - 10, 'a');  // exactly room for "VID 84.dll" and the terminator
+  folder.back() = kPathSeparator;
+  ASSERT_TRUE(MakeDefaultRecord(folder.c_str(), record));
+  EXPECT_EQ(std::string(record.DllPath), folder + "VID 84.dll");
+  folder.insert(0, "b");
+  PluginRecord untouched{};
+  EXPECT_FALSE(MakeDefaultRecord(folder.c_str(), untouched));
+  EXPECT_EQ(untouched.Name[0], '\0');
+}
+
+bool ClassRegistered(const char* name) {
+  WNDCLASSA wc{};
+  return GetClassInfoA(ModuleInstance(), name, &wc) != FALSE;
+}
+
+TEST(AdapterResources, LiveObjectsKeepTheWindowClassesAndTheLastOneReleasesThem) {
+  SetModuleInstance(GetModuleHandleA(nullptr));
+  ASSERT_EQ(LiveObjectCount.load(), 0);
+  InitAdapterResources();
+  AddLiveObject();
+  AddLiveObject();
+  for (const char* name : {kPanelWndClass, kPlugWndClass, kWrapperWndClass})
+    EXPECT_TRUE(ClassRegistered(name)) << name;
+  WNDCLASSA panel{};
+  GetClassInfoA(ModuleInstance(), kPanelWndClass, &panel);
+  EXPECT_EQ(panel.style, static_cast<UINT>(CS_DBLCLKS));
+
+  RemoveLiveObject();
+  EXPECT_TRUE(ClassRegistered(kPlugWndClass));
+  RemoveLiveObject();
+  for (const char* name : {kPanelWndClass, kPlugWndClass, kWrapperWndClass})
+    EXPECT_FALSE(ClassRegistered(name)) << name;
+  // The deleted handles stay stored but are dead.
+  EXPECT_FALSE(DeleteObject(SharedResources().PanelFont));
+
+  InitAdapterResources();  // made again for the next first object
+  EXPECT_TRUE(ClassRegistered(kWrapperWndClass));
+  EXPECT_EQ(ReleaseAdapterResources(), S_OK);
+}
+
+TEST(AdapterResources, BitmapsAndFontHaveTheirSizes) {
+  SetModuleInstance(GetModuleHandleA(nullptr));
+  InitAdapterResources();
+  const AdapterResources& r = SharedResources();
+  struct Expected {
+    HBITMAP bitmap;
+    LONG width, height;
+  };
+  for (const Expected& e : {Expected{r.BarBitmap, 200, 6}, Expected{r.SliderBitmap, 240, 20},
+                            Expected{r.SliderActiveBitmap, 240, 20}}) {
+    BITMAP bm{};
+    ASSERT_NE(e.bitmap, nullptr);
+    ASSERT_NE(GetObjectA(e.bitmap, sizeof bm, &bm), 0);
+    EXPECT_EQ(bm.bmWidth, e.width);
+    EXPECT_EQ(bm.bmHeight, e.height);
+  }
+  EXPECT_NE(r.PanelFont, nullptr);
+  EXPECT_EQ(ReleaseAdapterResources(), S_OK);
+  EXPECT_EQ(ReleaseAdapterResources(), S_FALSE) << "nothing left to release";
+}
+
+TEST(LiveObjects, CountsFromManyThreadsAreNotLostAndReleaseOnlyOnce) {
+  SetModuleInstance(GetModuleHandleA(nullptr));
+  InitAdapterResources();
+  AddLiveObject();  // keeps the count above zero while the threads work
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([] {
+      for (int i = 0; i < 10000; ++i) {
+        AddLiveObject();
+        RemoveLiveObject();
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(LiveObjectCount.load(), 1);
+  EXPECT_TRUE(ClassRegistered(kPlugWndClass));
+  RemoveLiveObject();
+  EXPECT_EQ(LiveObjectCount.load(), 0);
+  EXPECT_FALSE(ClassRegistered(kPlugWndClass));
+}
+
+}  // namespace
+}  // namespace brvst

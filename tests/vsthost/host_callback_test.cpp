@@ -1,0 +1,224 @@
+// HostCallback: the host's identity, its answers, and the time information plug-ins ask for.
+#include "tests/vsthost/probe_harness.h"
+
+#include "synth/host_objects.h"
+#include "vsthost/host_callback.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+namespace brvst::test {
+namespace {
+
+intptr_t Call(vst2::AEffect* effect, int32_t opcode, int32_t index = 0, intptr_t value = 0,
+              void* ptr = nullptr, float opt = 0.0f) {
+  return HostCallback(effect, opcode, index, value, ptr, opt);
+}
+
+TEST(HostCallbackIdentity, AnswersWithoutAnEffect) {
+  EXPECT_EQ(Call(nullptr, vst2::audioMasterVersion), 2);
+  EXPECT_EQ(Call(nullptr, vst2::audioMasterCurrentId), 0x54455354);
+  EXPECT_EQ(Call(nullptr, vst2::audioMasterGetVendorVersion), 4);
+
+  char text[64];
+  std::memset(text, 'x', sizeof text);
+  EXPECT_EQ(Call(nullptr, vst2::audioMasterGetVendorString, 0, 0, text), 0);
+  EXPECT_STREQ(text, "Fennick Systems");
+  EXPECT_EQ(text[16], 'x') << "16 bytes written, the terminator included";
+  std::memset(text, 'x', sizeof text);
+  Call(nullptr, vst2::audioMasterGetProductString, 0, 0, text);
+  EXPECT_STREQ(text, "Brimley VST Adapter 4.3");
+  EXPECT_EQ(text[24], 'x');
+
+  char sizeWindow[] = "SIZEWINDOW";
+  char events[] = "receiveVstEvents";
+  char timeInfo[] = "receiveVstTimeInfo";
+  EXPECT_EQ(Call(nullptr, vst2::audioMasterCanDo, 0, 0, sizeWindow), 1);
+  EXPECT_EQ(Call(nullptr, vst2::audioMasterCanDo, 0, 0, events), 0);
+  EXPECT_EQ(Call(nullptr, vst2::audioMasterCanDo, 0, 0, timeInfo), 0);
+  EXPECT_EQ(Call(nullptr, vst2::audioMasterCanDo, 0, 0, nullptr), 0);
+}
+
+TEST(HostCallbackIdentity, RequestsForAnInstanceBeforeItIsKnownAnswerZero) {
+  vst2::AEffect bare{};  // resvd1 not set yet: the state inside an entry point
+  for (int32_t opcode : {vst2::audioMasterAutomate, vst2::audioMasterIdle,
+                         vst2::audioMasterGetTime, vst2::audioMasterTempoAt,
+                         vst2::audioMasterGetSampleRate, vst2::audioMasterGetBlockSize,
+                         vst2::audioMasterGetDirectory})
+    EXPECT_EQ(Call(&bare, opcode), 0) << opcode;
+  EXPECT_EQ(Call(nullptr, vst2::audioMasterGetTime), 0);
+}
+
+class CallbackOnProbe : public ::testing::Test {
+ protected:
+  CallbackOnProbe() : probe("probe_effect.dll") {}
+  vst2::AEffect* effect() { return probe.plugin().effect; }
+  AdapterFilter& filter() { return *probe.filter; }
+  ProbeFilter probe;
+};
+
+TEST_F(CallbackOnProbe, AnswersStreamFactsFromTheOwner) {
+  SetFormat(filter(), 1, 48000);
+  SetFormat(filter(), 0, 44100);
+  probe.plugin().Resume(1, 44100, 333);
+  EXPECT_EQ(Call(effect(), vst2::audioMasterGetSampleRate), 48000);
+  EXPECT_EQ(Call(effect(), vst2::audioMasterGetBlockSize), 333);
+  const char* directory =
+      reinterpret_cast<const char*>(Call(effect(), vst2::audioMasterGetDirectory));
+  EXPECT_EQ(directory, probe.plugin().directory);
+  for (int32_t opcode : {4, 8, 42, 43, 100, -1}) EXPECT_EQ(Call(effect(), opcode), 0) << opcode;
+}
+
+TEST_F(CallbackOnProbe, AutomationMarksTheFilterDirty) {
+  filter().SetDirty(FALSE);
+  EXPECT_EQ(Call(effect(), vst2::audioMasterAutomate, 1, 0, nullptr, 0.5f), 0);
+  EXPECT_TRUE(filter().Dirty());
+}
+
+TEST_F(CallbackOnProbe, IdlePassesDoNotNest) {
+  probe.plugin().captureCountdown = 3;
+  IdleGuard = true;  // a pass from the editor timer is running
+  Call(effect(), vst2::audioMasterIdle);
+  EXPECT_EQ(probe.plugin().captureCountdown, 3);
+  IdleGuard = false;
+  Call(effect(), vst2::audioMasterIdle);
+  EXPECT_EQ(probe.plugin().captureCountdown, 2);
+  EXPECT_FALSE(IdleGuard.load());
+}
+
+TEST_F(CallbackOnProbe, TimeWithoutATempoMapKeepsTheDefaultsAndReportsTransportChangesOnce) {
+  SetFormat(filter(), 0, 44100);
+  filter().StreamOrigin = 44100;
+  filter().StreamPosition = 22050;
+  filter().TransportStopped = 0;
+  filter().TransportChanged = 1;
+  auto* info = reinterpret_cast<vst2::VstTimeInfo*>(
+      Call(effect(), vst2::audioMasterGetTime, 0, 0xFFFF));
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->samplePos, 66150.0);
+  EXPECT_EQ(info->sampleRate, 44100.0);
+  EXPECT_DOUBLE_EQ(info->nanoSeconds, 1.5e9);
+  EXPECT_EQ(info->tempo, 120.0);
+  EXPECT_EQ(info->ppqPos, 0.0);
+  EXPECT_EQ(info->timeSigNumerator, 4);
+  EXPECT_EQ(info->timeSigDenominator, 4);
+  EXPECT_EQ(info->barStartPos, 0.0);
+  EXPECT_EQ(info->flags, 0x700 | vst2::kVstTransportPlaying | vst2::kVstTransportChanged);
+  info = reinterpret_cast<vst2::VstTimeInfo*>(Call(effect(), vst2::audioMasterGetTime, 0, 0));
+  EXPECT_EQ(info->flags, 0x700 | vst2::kVstTransportPlaying);
+  filter().TransportStopped = 1;
+  info = reinterpret_cast<vst2::VstTimeInfo*>(Call(effect(), vst2::audioMasterGetTime, 0, 0));
+  EXPECT_EQ(info->flags, 0x700);
+  EXPECT_EQ(Call(effect(), vst2::audioMasterTempoAt, 12345), 1200000);
+}
+
+TEST_F(CallbackOnProbe, TimeBeforeAnyFormatIsZeroNotInfinite) {
+  filter().StreamPosition = 1000;  // no format set yet
+  const vst2::VstTimeInfo* info = probe.plugin().GetTimeInfo(0xFFFF);
+  EXPECT_EQ(info->sampleRate, 0.0);
+  EXPECT_EQ(info->nanoSeconds, 0.0);
+  EXPECT_EQ(info->samplePos, 1000.0);
+}
+
+TEST_F(CallbackOnProbe, PositionWrapsAsA32BitSum) {
+  SetFormat(filter(), 0, 44100);
+  filter().StreamOrigin = 0x7FFFFFFF;
+  filter().StreamPosition = 1;
+  EXPECT_EQ(probe.plugin().GetTimeInfo(0)->samplePos, -2147483648.0);
+}
+
+// A host tempo map with a fixed tempo and 960 ticks a quarter, counting the calls it gets.
+class FakeTempoMap : public IHostTempoMap {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  LONG STDMETHODCALLTYPE MsFromEventTime(LONG time) override { return time; }
+  LONG STDMETHODCALLTYPE TicksFromMs(LONG ms) override {
+    lastMs = ms;
+    return ms * 2;
+  }
+  LONG STDMETHODCALLTYPE TicksPerQuarter() override { return perQuarter; }
+  LONG STDMETHODCALLTYPE TempoEntryAt(LONG ticks) override { return ticks / 1000; }
+  HRESULT STDMETHODCALLTYPE Reserved5() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTempoEntry(LONG entry, LONG* first, LONG* tempo) override {
+    lastEntry = entry;
+    *first = 777;
+    *tempo = tempo100;
+    return S_OK;
+  }
+  LONG tempo100 = 12000;
+  LONG perQuarter = 960;
+  LONG lastMs = -1;
+  LONG lastEntry = -1;
+};
+
+TEST_F(CallbackOnProbe, TempoAndMusicalPositionComeFromTheHostTempoMap) {
+  FakeTempoMap map;
+  filter().HostTimeSource = &map;
+  SetFormat(filter(), 0, 48000);
+  filter().StreamPosition = 72000;  // 1500 ms
+  const vst2::VstTimeInfo* info =
+      probe.plugin().GetTimeInfo(vst2::kVstPpqPosValid | vst2::kVstTempoValid);
+  EXPECT_EQ(map.lastMs, 1500);
+  EXPECT_EQ(map.lastEntry, 3);
+  EXPECT_EQ(info->ppqPos, 3000.0 / 960.0);
+  EXPECT_EQ(info->tempo, 119.99999731779099);
+  EXPECT_TRUE(info->flags & vst2::kVstTransportChanged) << "the tempo changed from 120";
+  info = probe.plugin().GetTimeInfo(vst2::kVstTempoValid);
+  EXPECT_FALSE(info->flags & vst2::kVstTransportChanged);
+  EXPECT_EQ(Call(effect(), vst2::audioMasterTempoAt), 1199999);
+
+  // Without the mask bits nothing is asked; a map without a quarter length leaves ppqPos.
+  map.lastMs = -1;
+  probe.plugin().GetTimeInfo(0);
+  EXPECT_EQ(map.lastMs, -1);
+  map.perQuarter = 0;
+  info = probe.plugin().GetTimeInfo(vst2::kVstPpqPosValid);
+  EXPECT_EQ(info->ppqPos, 3000.0 / 960.0);
+  filter().HostTimeSource = nullptr;
+}
+
+TEST_F(CallbackOnProbe, QueriesFromAnotherThreadDoNotShareTheStreamingThreadsRecord) {
+  SetFormat(filter(), 0, 44100);
+  probe.plugin().Resume(1, 44100, 64);
+  probe.hold.Control().getTimeInProcess = 1;
+  probe.hold.Control().timeMask = vst2::kVstTempoValid;
+  float left[64] = {}, right[64] = {};
+  float* buffers[] = {left, right};
+  vst2::VstEventsBlock<1> events{};
+  probe.plugin().Process(buffers, 64, events.get());
+  ASSERT_EQ(probe.hold.Log().timeInfoAnswers, 1);
+  EXPECT_EQ(probe.hold.Log().lastTimeInfoNull, 0);
+
+  // Asked on the streaming thread inside Process the record is the instance's own...
+  const auto host = probe.hold.Entries(probe::kProbeHostCall);
+  ASSERT_FALSE(host.empty());
+  EXPECT_EQ(host.back().result, reinterpret_cast<intptr_t>(&probe.plugin().timeInfo));
+  // ...from any other thread it is that thread's.
+  const vst2::VstTimeInfo* other = nullptr;
+  std::thread([&] { other = probe.plugin().GetTimeInfo(0); }).join();
+  EXPECT_NE(other, &probe.plugin().timeInfo);
+}
+
+TEST_F(CallbackOnProbe, ATransportChangeIsSeenByExactlyOneOfManyConcurrentQueries) {
+  SetFormat(filter(), 0, 44100);
+  for (int round = 0; round < 200; ++round) {
+    filter().TransportChanged = 1;
+    std::atomic<int> seen{0};
+    std::thread a([&] { seen += (probe.plugin().GetTimeInfo(0)->flags & 1); });
+    std::thread b([&] { seen += (probe.plugin().GetTimeInfo(0)->flags & 1); });
+    a.join();
+    b.join();
+    ASSERT_EQ(seen.load(), 1) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace brvst::test

@@ -1,0 +1,127 @@
+// What users see when a plug-in does not load, and what the instance is left with.
+#include "tests/vsthost/probe_harness.h"
+
+#include "desktop_script.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace brvst::test {
+namespace {
+
+const char kFailedText[] = "The following VST plug-in failed to load:-  ";
+
+// Everything answers harmlessly once a load has failed.
+void ExpectHarmless(VstPlugInstance& plugin) {
+  EXPECT_EQ(plugin.effect, nullptr);
+  EXPECT_EQ(plugin.numOutputs, 0);
+  EXPECT_EQ(plugin.GetNumParams(), 0);
+  EXPECT_EQ(plugin.GetNumPrograms(), 0);
+  EXPECT_EQ(plugin.GetParameter(0), 0.0f);
+  char text[64] = "x";
+  plugin.GetProgramName(0, text);
+  EXPECT_STREQ(text, "");
+  plugin.SetParameter(0, 1.0f);
+  plugin.Resume(1, 44100, 64);
+  float left[8] = {}, right[8] = {};
+  float* buffers[] = {left, right};
+  vst2::VstEventsBlock<1> events{};
+  plugin.Process(buffers, 8, events.get());
+  EXPECT_FALSE(plugin.busy.load());
+  EXPECT_TRUE(plugin.Unload());
+}
+
+struct FailingPlugin {
+  const char* file;
+  const char* why;
+};
+
+class LoadFailure : public ::testing::TestWithParam<FailingPlugin> {};
+
+TEST_P(LoadFailure, IsReportedInOneMessageBoxAndFreesTheLibrary) {
+  DesktopScript desktop;
+  const std::string path = BinPath(GetParam().file);
+  PluginRecord record = RecordFor(path, "Failing Probe");
+  FilterPtr filter = MakeFilter(record);
+  VstPlugInstance& plugin = *filter->Plugin;
+
+  const auto shown = desktop.shown();
+  ASSERT_EQ(shown.size(), 1u) << GetParam().why;
+  EXPECT_EQ(shown[0].kind, Shown::Kind::Box);
+  EXPECT_EQ(shown[0].caption, "VST Adapter Error");
+  EXPECT_EQ(shown[0].text, kFailedText + path);
+  EXPECT_EQ(plugin.module, nullptr);
+  ExpectHarmless(plugin);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plugins, LoadFailure,
+    ::testing::Values(FailingPlugin{"no_such_plugin.dll", "missing file"},
+                      FailingPlugin{BRVST_MODULE_WITHOUT_ENTRY, "no entry point"},
+                      FailingPlugin{"probe_null_entry.dll", "entry returns null"},
+                      FailingPlugin{"probe_bad_magic.dll", "wrong magic"},
+                      FailingPlugin{"probe_null_dispatcher.dll", "null dispatcher"}),
+    [](const auto& info) {
+      std::string name = info.param.why;
+      for (char& c : name)
+        if (c == ' ') c = '_';
+      return name;
+    });
+
+struct FaultingPlugin {
+  const char* file;
+  int32_t lastOpcode;  // the dispatcher call that faulted, or -1 for the entry point
+};
+
+class LoadFault : public ::testing::TestWithParam<FaultingPlugin> {};
+
+TEST_P(LoadFault, IsReportedWithTheSeriousErrorDialogNamingTheRecordAndTheHostGoesOn) {
+  DesktopScript desktop;
+  const std::string path = BinPath(GetParam().file);
+  ModuleHold hold(path);  // the library stays loaded after a fault; so does its record
+  hold.Reset();
+  PluginRecord record = RecordFor(path, "Crashing Probe");
+  FilterPtr filter = MakeFilter(record);
+  VstPlugInstance& plugin = *filter->Plugin;
+
+  const auto shown = desktop.shown();
+  ASSERT_EQ(shown.size(), 1u);
+  ASSERT_EQ(shown[0].kind, Shown::Kind::Dialog);
+  EXPECT_EQ(shown[0].caption, "Brimley VST Adapter: Serious error");
+  ASSERT_NE(shown[0].Control(1001), nullptr);
+  EXPECT_EQ(shown[0].Control(1001)->text, "Crashing Probe");
+  EXPECT_THAT(shown[0].Texts("Static"),
+              ::testing::Contains("caused a serious error during load.  The cause may be one of "
+                                  "the following:-"));
+  EXPECT_NE(plugin.module, nullptr) << "the library stays loaded";
+  const auto calls = hold.Entries(probe::kProbeDispatch);
+  if (GetParam().lastOpcode < 0)
+    EXPECT_TRUE(calls.empty());
+  else
+    EXPECT_EQ(calls.back().opcode, GetParam().lastOpcode);
+  ExpectHarmless(plugin);
+}
+
+INSTANTIATE_TEST_SUITE_P(Plugins, LoadFault,
+                         ::testing::Values(FaultingPlugin{"probe_fault_entry.dll", -1},
+                                           FaultingPlugin{"probe_fault_open.dll", vst2::effOpen}),
+                         [](const auto& info) {
+                           return info.param.lastOpcode < 0 ? "InEntryPoint" : "InEffOpen";
+                         });
+
+TEST(LoadFault, APathTooLongForTheRecordIsRefusedRatherThanCut) {
+  DesktopScript desktop;
+  const std::string path = BinPath(std::string(300, 'x') + ".dll");
+  PluginRecord record = RecordFor(BinPath("probe_effect.dll"));
+  FilterPtr filter = MakeFilter(record);
+  filter->Plugin->Unload();
+  VstPlugInstance plugin(filter.get());
+  plugin.Load(path.c_str());
+  EXPECT_EQ(plugin.effect, nullptr);
+  const auto shown = desktop.shown();
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back().caption, "VST Adapter Error");
+}
+
+}  // namespace
+}  // namespace brvst::test

@@ -1,0 +1,107 @@
+#include "tools/render/plugin_info.h"
+
+#include "vsthost/vst_plug_instance.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iomanip>
+#include <string>
+
+namespace brvst::render {
+namespace {
+
+// Plug-ins write texts into buffers of sizes the interface only implies; give them room.
+constexpr size_t kTextRoom = 256;
+
+std::string Text(const char* buffer) { return std::string(buffer, strnlen(buffer, kTextRoom - 1)); }
+
+std::string FlagNames(int32_t flags) {
+  static constexpr struct {
+    int32_t bit;
+    const char* name;
+  } kNames[] = {{vst2::effFlagsHasEditor, "editor"},
+                {vst2::effFlagsCanReplacing, "processReplacing"},
+                {vst2::effFlagsProgramChunks, "chunks"},
+                {vst2::effFlagsIsSynth, "instrument"},
+                {vst2::effFlagsNoSoundInStop, "no sound in stop"},
+                {vst2::effFlagsCanDoubleReplacing, "double precision"}};
+  std::string names;
+  for (const auto& n : kNames) {
+    if ((flags & n.bit) == 0) continue;
+    if (!names.empty()) names += ", ";
+    names += n.name;
+  }
+  return names.empty() ? "none" : names;
+}
+
+std::string Hex(int32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+}  // namespace
+
+std::string FourCCText(int32_t code) {
+  std::string text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    const char c = static_cast<char>((static_cast<uint32_t>(code) >> shift) & 0xFF);
+    text += (c >= 0x20 && c < 0x7F) ? c : '.';
+  }
+  return text;
+}
+
+void WritePluginInfo(VstPlugInstance& plugin, std::ostream& out) {
+  const vst2::AEffect& effect = *plugin.effect;
+  char text[kTextRoom] = {};
+  plugin.Dispatch(vst2::effGetEffectName, 0, 0, text);
+  const std::string effectName = Text(text);
+  std::fill(std::begin(text), std::end(text), '\0');
+  plugin.Dispatch(vst2::effGetVendorString, 0, 0, text);
+  const std::string vendor = Text(text);
+  std::fill(std::begin(text), std::end(text), '\0');
+  plugin.Dispatch(vst2::effGetProductString, 0, 0, text);
+  const std::string product = Text(text);
+
+  out << "Plug-in     " << (effectName.empty() ? plugin.name : effectName) << '\n';
+  out << "File        " << plugin.dllPath << '\n';
+  if (!vendor.empty() || !product.empty())
+    out << "Vendor      " << vendor << (product.empty() ? "" : " / " + product) << '\n';
+  out << "Unique id   " << FourCCText(plugin.uniqueId) << " (" << Hex(plugin.uniqueId) << ")\n";
+  out << "Version     " << effect.version << '\n';
+  out << "Inputs      " << effect.numInputs << '\n';
+  out << "Outputs     " << effect.numOutputs << '\n';
+  out << "Flags       " << Hex(effect.flags) << " (" << FlagNames(effect.flags) << ")\n";
+  if (effect.initialDelay != 0) out << "Latency     " << effect.initialDelay << " samples\n";
+
+  const int32_t params = plugin.GetNumParams();
+  out << "Parameters  " << params << '\n';
+  if (params > 0) {
+    out << "  " << std::setw(4) << "#" << "  " << std::left << std::setw(24) << "Name"
+        << std::setw(14) << "Display" << std::setw(8) << "Label" << "Value" << std::right << '\n';
+  }
+  for (int32_t i = 0; i < params; ++i) {
+    char name[kTextRoom] = {}, display[kTextRoom] = {}, label[kTextRoom] = {};
+    plugin.GetParamName(i, name);
+    plugin.GetParamDisplay(i, display);
+    plugin.GetParamLabel(i, label);
+    char value[32];
+    std::snprintf(value, sizeof value, "%.4f", plugin.GetParameter(i));
+    out << "  " << std::setw(4) << i << "  " << std::left << std::setw(24) << Text(name)
+        << std::setw(14) << Text(display) << std::setw(8) << Text(label) << value << std::right
+        << '\n';
+  }
+
+  const int32_t programs = plugin.GetNumPrograms();
+  out << "Programs    " << programs;
+  if (programs > 0) out << " (current " << plugin.GetProgram() << ")";
+  out << '\n';
+  for (int32_t i = 0; i < programs; ++i) {
+    char name[kTextRoom] = {};
+    plugin.GetProgramName(i, name);
+    out << "  " << std::setw(4) << i << "  " << Text(name) << '\n';
+  }
+}
+
+}  // namespace brvst::render
