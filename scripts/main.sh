@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the Linux adapter and runs brvst-render on the bundled default.
+# The main job: installs what is missing, builds the Linux adapter, shows what the bundled
+# plug-in offers, and renders the bundled demo clip through it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j"$(nproc)"
-build/linux/bin/brvst-render --info
+bin=build/linux/bin
+"$bin/brvst-render" --info
+"$bin/brvst-render" --tail 2 "$bin/demo.wav" -o build/linux/demo-vid84.wav
+echo "Rendered $bin/demo.wav through VID 84: $(pwd)/build/linux/demo-vid84.wav"

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace brvst {
 namespace {
@@ -28,6 +29,26 @@ bool IsNoteOff(uint8_t status, uint8_t velocity) {
 int32_t FrameBytes(const WAVEFORMATEX& format) {
   return format.wBitsPerSample / 8 * format.nChannels;
 }
+
+// The times and flags of an incoming sample, for the new samples that carry its audio on. Read
+// only when a new sample is needed: the sample passed on itself keeps its own.
+struct SampleStamp {
+  explicit SampleStamp(IMediaSample* sample)
+      : discontinuity(sample->IsDiscontinuity() == S_OK), syncPoint(sample->IsSyncPoint() == S_OK) {
+    sample->GetTime(&start, &end);
+    sample->GetMediaTime(&mediaStart, &mediaEnd);
+  }
+  void CopyTo(IMediaSample* target) {
+    target->SetDiscontinuity(discontinuity);
+    target->SetSyncPoint(syncPoint);
+    target->SetTime(&start, &end);
+    target->SetMediaTime(&mediaStart, &mediaEnd);
+  }
+
+  bool discontinuity;
+  bool syncPoint;
+  REFERENCE_TIME start = 0, end = 0, mediaStart = 0, mediaEnd = 0;
+};
 
 }  // namespace
 
@@ -72,8 +93,10 @@ HRESULT AdapterFilter::ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* s
   // 7. Output on every connected pin.
   Deliver(sample, frames);
 
-  // 8. The next buffer starts where this one ends.
-  StreamPosition.fetch_add(remaining, std::memory_order_relaxed);
+  // 8. The next buffer starts where this one ends. Only the streaming thread, under StreamLock,
+  // writes the position, so a plain store does what an atomic add would, without its cost.
+  StreamPosition.store(StreamPosition.load(std::memory_order_relaxed) + remaining,
+                       std::memory_order_relaxed);
   return S_OK;
 }
 
@@ -184,11 +207,7 @@ void AdapterFilter::ApplyAutomation(IMediaSample* sample, int32_t remaining) {
 }
 
 void AdapterFilter::Deliver(IMediaSample* sample, int32_t frames) {
-  const bool discontinuity = sample->IsDiscontinuity() == S_OK;
-  const bool syncPoint = sample->IsSyncPoint() == S_OK;
-  REFERENCE_TIME start = 0, end = 0, mediaStart = 0, mediaEnd = 0;
-  sample->GetTime(&start, &end);
-  sample->GetMediaTime(&mediaStart, &mediaEnd);
+  std::optional<SampleStamp> stamp;
   const int32_t inFrameBytes = FrameBytes(inputFormat_);
 
   for (int k = 0; k < OutputPinCount; ++k) {
@@ -204,12 +223,11 @@ void AdapterFilter::Deliver(IMediaSample* sample, int32_t frames) {
     if (reuse) {
       target = sample;
     } else {
-      if (FAILED(pin->GetDeliveryBuffer(&target, &start, &end, 0)) || target == nullptr)
+      if (!stamp) stamp.emplace(sample);
+      if (FAILED(pin->GetDeliveryBuffer(&target, &stamp->start, &stamp->end, 0)) ||
+          target == nullptr)
         continue;
-      target->SetDiscontinuity(discontinuity);
-      target->SetSyncPoint(syncPoint);
-      target->SetTime(&start, &end);
-      target->SetMediaTime(&mediaStart, &mediaEnd);
+      stamp->CopyTo(target);
     }
     BYTE* data = nullptr;
     if (SUCCEEDED(target->GetPointer(&data)) && data != nullptr) {

@@ -34,6 +34,15 @@ int32_t NextRandom() {
   return static_cast<int32_t>((state >> 16) & 0x7FFF);
 }
 
+// The calling thread's id, asked of the system once per thread: Process records it for every
+// buffer, and on Linux the question is a system call that costs more than a small buffer's
+// whole processing. No thread has id 0.
+DWORD CachedThreadId() {
+  thread_local DWORD id = 0;
+  if (id == 0) id = GetCurrentThreadId();
+  return id;
+}
+
 IHostParamEdit* ParamEditObject(AdapterFilter* owner) {
   // The host's edit object is known only by the position of its methods.
   return reinterpret_cast<IHostParamEdit*>(owner->HostObject);
@@ -228,7 +237,9 @@ void VstPlugInstance::Suspend() {
 
 void VstPlugInstance::Process(float** buffers, int32_t frames, vst2::VstEvents* events) {
   busy.store(true);
-  processThread.store(GetCurrentThreadId());
+  // Only this thread compares the id with its own; another thread's id never matches whatever
+  // it reads, so no ordering is needed.
+  processThread.store(CachedThreadId(), std::memory_order_relaxed);
   if (frames > blockSize)
     Resume(1, static_cast<int32_t>(owner->StreamFormat.nSamplesPerSec), frames);
   // A block without frames carries nothing for the plug-in (and a plug-in never resumed has no
@@ -250,8 +261,9 @@ void VstPlugInstance::Process(float** buffers, int32_t frames, vst2::VstEvents* 
       for (int32_t c = 0; c < channelCount; ++c) std::memcpy(buffers[c], ownBuffers[c], bytes);
     }
   }
-  processThread.store(0);
-  busy.store(false);
+  processThread.store(0, std::memory_order_relaxed);
+  // Whoever waits for the call to end sees everything it did.
+  busy.store(false, std::memory_order_release);
 }
 
 void VstPlugInstance::Idle() {

@@ -5,8 +5,16 @@ if(KIND STREQUAL "pe")
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${TOOL} failed on ${MODULE}")
   endif()
-  # Lines of the "[Ordinal/Name Pointer] Table" look like "\t[   0] DllMain".
-  string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" lines "${dump}")
+  # Lines of the "[Ordinal/Name Pointer] Table" look like "\t[   0] DllMain"; the table ends at
+  # the first empty line.
+  string(FIND "${dump}" "[Ordinal/Name Pointer] Table" start)
+  if(start LESS 0)
+    message(FATAL_ERROR "no export names in ${MODULE}")
+  endif()
+  string(SUBSTRING "${dump}" ${start} -1 table)
+  string(FIND "${table}" "\n\n" end)
+  string(SUBSTRING "${table}" 0 ${end} table)
+  string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" lines "${table}")
   set(actual)
   foreach(line IN LISTS lines)
     string(REGEX REPLACE "^\t\\[ *[0-9]+\\] " "" name "${line}")

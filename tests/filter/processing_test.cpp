@@ -2,6 +2,7 @@
 // automation and the streaming state.
 #include "tests/filter/adapter_graph.h"
 
+#include "desktop_script.h"
 #include "filter/adapter_pins.h"
 #include "filter/sample_convert.h"
 #include "synth/event_scheduler.h"
@@ -104,6 +105,7 @@ TEST(Processing, FurtherOutputPinsDeliverTheirChannelsInNewSamplesWithTheSameTim
 }
 
 TEST(Processing, AFilterWhosePlugInFailedToLoadPassesAudioThrough) {
+  DesktopScript desktop;  // answers the load failure's message box
   AdapterGraph g("probe_null_entry.dll", kStereoS16);
   ASSERT_EQ(g.plugin().effect, nullptr);
   ASSERT_EQ(g.ConnectInput(), S_OK);

@@ -63,9 +63,20 @@ struct DesktopScript::Hook {
     // A dialog is activated again when a box it showed closes: answer each one once.
     if (lstrcmpA(className, "#32770") != 0 || GetPropA(window, kSeenProperty) != nullptr) return;
     SetPropA(window, kSeenProperty, reinterpret_cast<HANDLE>(1));
-    Apply(script.Record(IsMessageBox(window) ? ReadMessageBox(window) : ReadDialog(window)),
+    // A system-modal box is activated while it is still being initialised (before its text is
+    // set): read it once its modal loop runs, from a timer that loop dispatches.
+    SetTimer(window, kReadTimer, 0, ReadWhenShown);
+  }
+
+  static void CALLBACK ReadWhenShown(HWND window, UINT, UINT_PTR id, DWORD) {
+    KillTimer(window, id);
+    if (current == nullptr) return;
+    Apply(current->script.Record(IsMessageBox(window) ? ReadMessageBox(window)
+                                                      : ReadDialog(window)),
           window);
   }
+
+  static constexpr UINT_PTR kReadTimer = 0x5C41;
 
   static inline Hook* current = nullptr;
   DesktopScript& script;
