@@ -35,30 +35,20 @@ void CopyText(char (&target)[256], const char* text) {
   target[length] = '\0';
 }
 
-INT_PTR CALLBACK ExceptionReportProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+// The texts a report dialog shows in its edit boxes, by control id; the second may be absent.
+struct ReportTexts {
+  const char* first;
+  const char* second;
+};
+
+INT_PTR CALLBACK ReportProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: {
-      char function[256];
-      char point[256];
-      ReadFailureTexts(function, point);
-      SetDlgItemTextA(dialog, IDC_REPORT_TEXT1, function);
-      SetDlgItemTextA(dialog, IDC_REPORT_TEXT2, point);
+      const auto* texts = reinterpret_cast<const ReportTexts*>(lParam);
+      SetDlgItemTextA(dialog, IDC_REPORT_TEXT1, texts->first);
+      if (texts->second != nullptr) SetDlgItemTextA(dialog, IDC_REPORT_TEXT2, texts->second);
       return TRUE;
     }
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDOK) EndDialog(dialog, 0);
-      break;
-    default:
-      break;
-  }
-  return FALSE;
-}
-
-INT_PTR CALLBACK SeriousErrorReportProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-  switch (message) {
-    case WM_INITDIALOG:
-      SetDlgItemTextA(dialog, IDC_REPORT_TEXT1, ErrorPluginName);
-      return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK) EndDialog(dialog, 0);
       break;
@@ -88,14 +78,19 @@ void SetFailurePoint(const char* point) {
 }
 
 void ShowExceptionReport() {
-  DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_EXCEPTION_REPORT), nullptr,
-                  ExceptionReportProc, 0);
+  char function[256];
+  char point[256];
+  ReadFailureTexts(function, point);
+  const ReportTexts texts{function, point};
+  DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_EXCEPTION_REPORT), nullptr, ReportProc,
+                  reinterpret_cast<LPARAM>(&texts));
 }
 
 void ShowSeriousErrorReport(const char* pluginName) {
   ErrorPluginName = pluginName != nullptr ? pluginName : "";
-  DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_SERIOUS_ERROR), nullptr,
-                  SeriousErrorReportProc, 0);
+  const ReportTexts texts{ErrorPluginName, nullptr};
+  DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_SERIOUS_ERROR), nullptr, ReportProc,
+                  reinterpret_cast<LPARAM>(&texts));
 }
 
 }  // namespace brvst
