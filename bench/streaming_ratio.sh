@@ -28,7 +28,8 @@ trap 'rm -rf "$work"' EXIT
 
 if [[ "$mode" == time ]]; then
   "$bench" --benchmark_repetitions="${REPETITIONS:-5}" --benchmark_report_aggregates_only=true \
-    --benchmark_out="$work/out.json" --benchmark_out_format=json >/dev/null
+    --benchmark_out="$work/out.json" --benchmark_out_format=json >/dev/null 2>"$work/log" ||
+    { cat "$work/log" >&2; exit 1; }
   python3 - "$work/out.json" <<'EOF'
 import json, sys
 runs = json.load(open(sys.argv[1]))

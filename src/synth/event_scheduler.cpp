@@ -241,11 +241,6 @@ bool EventScheduler::ExpandEvent(const InputEvent& event) noexcept {
   }
 }
 
-bool EventScheduler::PeekNext(OutputEvent& out) noexcept {
-  if (!heldValid_) return TakeNext(out);
-  out = held_;
-  return true;
-}
 
 bool EventScheduler::TakeNext(OutputEvent& out) noexcept {
   heldValid_ = false;

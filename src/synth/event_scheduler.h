@@ -111,7 +111,15 @@ class EventScheduler {
   void InsertOutputEvent(const OutputEvent& event) noexcept;
 
   /// The next event without consuming it; false when nothing is pending.
-  bool PeekNext(OutputEvent& out) noexcept;
+  bool PeekNext(OutputEvent& out) noexcept {
+    if (heldValid_) {
+      out = held_;
+      return true;
+    }
+    // Nothing waiting at all, the common case of an effect: answered here, per buffer.
+    if (output_.empty() && segments_.front().empty()) return false;
+    return TakeNext(out);
+  }
   /// Consumes the held event and fetches the next; false when nothing is pending.
   bool TakeNext(OutputEvent& out) noexcept;
 

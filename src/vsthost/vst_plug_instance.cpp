@@ -34,15 +34,6 @@ int32_t NextRandom() {
   return static_cast<int32_t>((state >> 16) & 0x7FFF);
 }
 
-// The calling thread's id, asked of the system once per thread: Process records it for every
-// buffer, and on Linux the question is a system call that costs more than a small buffer's
-// whole processing. No thread has id 0.
-DWORD CachedThreadId() {
-  thread_local DWORD id = 0;
-  if (id == 0) id = GetCurrentThreadId();
-  return id;
-}
-
 IHostParamEdit* ParamEditObject(AdapterFilter* owner) {
   // The host's edit object is known only by the position of its methods.
   return reinterpret_cast<IHostParamEdit*>(owner->HostObject);
@@ -239,7 +230,7 @@ void VstPlugInstance::Process(float** buffers, int32_t frames, vst2::VstEvents* 
   busy.store(true);
   // Only this thread compares the id with its own; another thread's id never matches whatever
   // it reads, so no ordering is needed.
-  processThread.store(CachedThreadId(), std::memory_order_relaxed);
+  processThread.store(GetCurrentThreadId(), std::memory_order_relaxed);
   if (frames > blockSize)
     Resume(1, static_cast<int32_t>(owner->StreamFormat.nSamplesPerSec), frames);
   // A block without frames carries nothing for the plug-in (and a plug-in never resumed has no

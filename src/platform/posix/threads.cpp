@@ -34,7 +34,11 @@ void WINAPI Sleep(DWORD milliseconds) {
   }
 }
 
-DWORD WINAPI GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
+DWORD WINAPI GetCurrentThreadId() {
+  // Asked on every media sample: the kernel is asked once per thread.
+  thread_local const DWORD id = static_cast<DWORD>(syscall(SYS_gettid));
+  return id;
+}
 
 DWORD WINAPI GetTickCount() {
   timespec ts;
