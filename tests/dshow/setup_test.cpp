@@ -1,34 +1,21 @@
 // Filter registration through a filter mapper from the setup records.
-#include "dshow/setup.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
+#include "test_pins.h"
 
 namespace brvst::test {
 namespace {
 
 std::string Narrow(LPCWSTR text) {
-  std::string result;
-  for (; text != nullptr && *text != 0; ++text) result.push_back(static_cast<char>(*text));
-  return result;
+  return std::string(text, text + WideLength(text));
 }
 
 // Records every call as text and answers the result programmed for its call number.
 class RecordingMapper final : public IFilterMapper {
  public:
-  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
+  STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
   STDMETHODIMP RegisterFilter(CLSID, LPCWSTR name, DWORD merit) override {
     return Answer("RegisterFilter " + Narrow(name) + " " + std::to_string(merit));
-  }
-  STDMETHODIMP RegisterFilterInstance(CLSID, LPCWSTR, CLSID*) override {
-    return Answer("unexpected RegisterFilterInstance");
   }
   STDMETHODIMP RegisterPin(CLSID, LPCWSTR name, BOOL rendered, BOOL output, BOOL zero, BOOL many,
                            CLSID connectsTo, LPCWSTR connectsToPin) override {
@@ -43,13 +30,13 @@ class RecordingMapper final : public IFilterMapper {
                   (IsEqualGUID(minor, GUID_NULL) ? " null" : " subtype"));
   }
   STDMETHODIMP UnregisterFilter(CLSID) override { return Answer("UnregisterFilter"); }
-  STDMETHODIMP UnregisterFilterInstance(CLSID) override {
-    return Answer("unexpected UnregisterFilterInstance");
-  }
-  STDMETHODIMP UnregisterPin(CLSID, LPCWSTR) override { return Answer("unexpected UnregisterPin"); }
+  // Calls registration never makes.
+  STDMETHODIMP RegisterFilterInstance(CLSID, LPCWSTR, CLSID*) override { return Unexpected(); }
+  STDMETHODIMP UnregisterFilterInstance(CLSID) override { return Unexpected(); }
+  STDMETHODIMP UnregisterPin(CLSID, LPCWSTR) override { return Unexpected(); }
   STDMETHODIMP EnumMatchingFilters(IEnumRegFilters**, DWORD, BOOL, CLSID, CLSID, BOOL, BOOL, CLSID,
                                    CLSID) override {
-    return Answer("unexpected EnumMatchingFilters");
+    return Unexpected();
   }
 
   std::vector<std::string> calls;
@@ -61,6 +48,7 @@ class RecordingMapper final : public IFilterMapper {
     calls.push_back(std::move(call));
     return n < results.size() ? results[n] : S_OK;
   }
+  HRESULT Unexpected() { return Answer("unexpected call"); }
 };
 
 class Setup : public ::testing::Test {
@@ -76,33 +64,42 @@ class Setup : public ::testing::Test {
   RecordingMapper mapper;
 };
 
-TEST_F(Setup, RegistersFilterThenEachPinWithItsTypes) {
+TEST_F(Setup, RegistersFilterThenEachPinWithItsTypesStoppingAtTheFirstFailure) {
   EXPECT_EQ(AMovieSetupRegisterFilter(&filter, &mapper, TRUE), S_OK);
   EXPECT_EQ(mapper.calls,
-            (std::vector<std::string>{
-                "UnregisterFilter", "RegisterFilter Filter 2097152",
-                "RegisterPin Input 0000 null Output", "RegisterPinType Input audio null",
-                "RegisterPin Output 0100 null Input", "RegisterPinType Output audio null"}));
-}
-
-TEST_F(Setup, UnregisteringOnlyRemovesTheFilter) {
-  EXPECT_EQ(AMovieSetupRegisterFilter(&filter, &mapper, FALSE), S_OK);
-  EXPECT_EQ(mapper.calls, std::vector<std::string>{"UnregisterFilter"});
-  // A filter that was never registered is no failure.
-  mapper.results = {static_cast<HRESULT>(0x80070002L)};
-  EXPECT_EQ(AMovieSetupRegisterFilter(&filter, &mapper, FALSE), S_OK);
-  mapper.results = {E_ACCESSDENIED};
+            (Calls{"UnregisterFilter", "RegisterFilter Filter 2097152",
+                   "RegisterPin Input 0000 null Output", "RegisterPinType Input audio null",
+                   "RegisterPin Output 0100 null Input", "RegisterPinType Output audio null"}));
+  // UnregisterFilter's own failure does not stop a registration; a pin's does, before its types.
   mapper.calls.clear();
-  EXPECT_EQ(AMovieSetupRegisterFilter(&filter, &mapper, FALSE), E_ACCESSDENIED);
+  mapper.results = {E_FAIL, S_OK, E_ACCESSDENIED};
+  EXPECT_EQ(AMovieSetupRegisterFilter(&filter, &mapper, TRUE), E_ACCESSDENIED);
+  EXPECT_EQ(mapper.calls.size(), 3u);
+  EXPECT_EQ(AMovieSetupRegisterFilter(nullptr, &mapper, TRUE), S_FALSE);
+
+  // Unregistering only removes the filter; one that was never registered is no failure.
+  for (HRESULT removal : {S_OK, static_cast<HRESULT>(0x80070002L), E_ACCESSDENIED}) {
+    mapper.calls.clear();
+    mapper.results = {removal};
+    EXPECT_EQ(AMovieSetupRegisterFilter(&filter, &mapper, FALSE),
+              removal == E_ACCESSDENIED ? E_ACCESSDENIED : S_OK);
+    EXPECT_EQ(mapper.calls, Calls{"UnregisterFilter"});
+  }
 }
 
-TEST_F(Setup, StopsAtTheFirstFailure) {
-  // UnregisterFilter's own failure does not stop a registration.
-  mapper.results = {E_FAIL, S_OK, S_OK, E_ACCESSDENIED};
-  EXPECT_EQ(AMovieSetupRegisterFilter(&filter, &mapper, TRUE), E_ACCESSDENIED);
-  EXPECT_EQ(mapper.calls.size(), 4u);
-  EXPECT_EQ(mapper.calls.back(), "RegisterPinType Input audio null");
-  EXPECT_EQ(AMovieSetupRegisterFilter(nullptr, &mapper, TRUE), S_FALSE);
+TEST_F(Setup, AFilterRegistersWithTheSystemFilterMapper) {
+  auto test = TestFilter::Create();
+  EXPECT_EQ(test->Register(), S_FALSE) << "without setup data there is nothing to register";
+  const AMOVIESETUP_FILTER setup = {&TestFilter::kClsid, W16("brvst test filter"), MERIT_DO_NOT_USE,
+                                    1, pins};
+  test->setup = &setup;
+  const HRESULT registered = test->Register();
+  if (registered != REGDB_E_CLASSNOTREG) {
+    EXPECT_EQ(registered, S_OK);
+    EXPECT_EQ(test->Unregister(), S_OK);
+  }
+  EXPECT_TRUE(ReleasesLast(test.Detach()->GetOwner()));
+  if (registered == REGDB_E_CLASSNOTREG) GTEST_SKIP() << "no system filter mapper here";
 }
 
 }  // namespace

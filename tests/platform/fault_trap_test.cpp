@@ -1,3 +1,5 @@
+// Fault traps around foreign code: every fault is made inside a module loaded at run time, so the
+// trap always catches it in another module than its own, as it catches a plug-in's.
 #include "platform/fault_trap.h"
 
 #include "fault_trap_module.h"
@@ -11,41 +13,22 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace brvst::platform {
 namespace {
 
-// Faults made by this file's own code. Sanitizers would report them before the processor does.
-volatile int* volatile nullTarget = nullptr;
-volatile int zero = 0;
-
-[[gnu::noinline, gnu::no_sanitize("address", "undefined")]] void WriteNull() {
-  *nullTarget = 1;
-}
-
-[[gnu::noinline, gnu::no_sanitize("undefined")]] void DivideByZero() {
-  volatile int numerator = 1;  // a constant 1 / x needs no division instruction
-  volatile int quotient = numerator / zero;
-  (void)quotient;
-}
-
 class FaultTrapTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    module = LoadLibraryA(BRVST_BIN_DIR "/" BRVST_FAULT_MODULE);
-    auto getApi = reinterpret_cast<FaultModuleGetApiFn>(reinterpret_cast<void*>(
-        module != nullptr ? GetProcAddress(module, "FaultModuleGetApi") : nullptr));
+    HMODULE module = LoadLibraryA(BRVST_BIN_DIR "/" BRVST_FAULT_MODULE);
+    auto getApi = ProcAddressAs<FaultModuleGetApiFn>(
+        module != nullptr ? GetProcAddress(module, "FaultModuleGetApi") : nullptr);
     api = getApi != nullptr ? getApi() : nullptr;
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
   }
-  static void TearDownTestSuite() {
-    if (module != nullptr) FreeLibrary(module);
-    module = nullptr;
-    api = nullptr;
-  }
-
   void SetUp() override { ASSERT_NE(nullptr, api) << "cannot load " BRVST_FAULT_MODULE; }
 
-  static inline HMODULE module = nullptr;
   static inline const FaultModuleApi* api = nullptr;
 };
 
@@ -56,13 +39,9 @@ struct FaultCase {
 };
 
 const FaultCase kFaultCases[] = {
-    {"null write here", Fault::AccessViolation, [](const FaultModuleApi&) { WriteNull(); }},
-    {"division here", Fault::DivideByZero, [](const FaultModuleApi&) { DivideByZero(); }},
-    {"ud2 here", Fault::IllegalInstruction, [](const FaultModuleApi&) { __builtin_trap(); }},
-    {"null write in module", Fault::AccessViolation,
-     [](const FaultModuleApi& m) { m.writeNull(); }},
-    {"division in module", Fault::DivideByZero, [](const FaultModuleApi& m) { m.divide(1, 0); }},
-    {"ud2 in module", Fault::IllegalInstruction, [](const FaultModuleApi& m) { m.illegal(); }},
+    {"null write", Fault::AccessViolation, [](const FaultModuleApi& m) { m.writeNull(); }},
+    {"division", Fault::DivideByZero, [](const FaultModuleApi& m) { m.divide(1, 0); }},
+    {"ud2", Fault::IllegalInstruction, [](const FaultModuleApi& m) { m.illegal(); }},
 };
 
 // One kind after another, so that each trap shows the one before left the thread ready for it.
@@ -120,7 +99,7 @@ TEST_F(FaultTrapTest, NestedTrapsReportToTheInnermost) {
   inner = Fault::AccessViolation;
   EXPECT_EQ(Fault::DivideByZero, FaultTrap([&] {
               inner = FaultTrap([] {});
-              DivideByZero();
+              api->divide(1, 0);
             }));
   EXPECT_EQ(Fault::None, inner);
 }
@@ -137,7 +116,7 @@ TEST_F(FaultTrapTest, ManyFaultsFromTwoThreadsAtOnce) {
       Fault inner = Fault::None;
       const Fault outer = FaultTrap([&] {
         inner = FaultTrap([&] { c.make(*api); });
-        WriteNull();
+        api->writeNull();
       });
       if (inner == c.expected && outer == Fault::AccessViolation) ++*caught;
     }
@@ -153,7 +132,7 @@ TEST_F(FaultTrapTest, ManyFaultsFromTwoThreadsAtOnce) {
 
 TEST_F(FaultTrapTest, CppExceptionsPassThroughUntouched) {
   EXPECT_THROW(FaultTrap([] { throw std::runtime_error("from the body"); }), std::runtime_error);
-  EXPECT_EQ(Fault::AccessViolation, FaultTrap([] { WriteNull(); }));
+  EXPECT_EQ(Fault::AccessViolation, FaultTrap([] { api->writeNull(); }));
 
   std::string caught;
   EXPECT_EQ(Fault::None, FaultTrap([&] {
@@ -178,7 +157,7 @@ TEST_F(FaultTrapTest, FaultLeavesFloatingPointModesAsTheyWere) {
   ASSERT_EQ(0, std::fesetround(FE_UPWARD));
   const Fault fault = FaultTrap([] {
     std::fesetround(FE_TOWARDZERO);
-    WriteNull();
+    api->writeNull();
   });
   const int rounding = std::fegetround();
   std::fesetround(FE_TONEAREST);
@@ -188,13 +167,7 @@ TEST_F(FaultTrapTest, FaultLeavesFloatingPointModesAsTheyWere) {
 
 // Each death test runs in a fresh process, where the handlers in place before the first trap are
 // the ones the test sets.
-class FaultTrapDeathTest : public FaultTrapTest {
- protected:
-  void SetUp() override {
-    FaultTrapTest::SetUp();
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-  }
-};
+using FaultTrapDeathTest = FaultTrapTest;
 
 TEST_F(FaultTrapDeathTest, FaultAfterTrapReachesEarlierHandler) {
   constexpr int kHandlerExit = 42;
@@ -202,43 +175,31 @@ TEST_F(FaultTrapDeathTest, FaultAfterTrapReachesEarlierHandler) {
       {
         std::signal(SIGSEGV, [](int) { std::_Exit(kHandlerExit); });
         FaultTrap([] {});
-        WriteNull();
-      },
-      testing::ExitedWithCode(kHandlerExit), "");
-}
-
-// How our process-wide handler passes on what it does not take.
-class FaultTrapSignalDeathTest : public FaultTrapDeathTest {
- protected:
-  void SetUp() override {
-    FaultTrapDeathTest::SetUp();
-    if (!api->faultsAreSignals) GTEST_SKIP() << "faults are not signals here";
-  }
-};
-
-TEST_F(FaultTrapSignalDeathTest, EarlierSiginfoHandlerGetsTheFaultsDetails) {
-  constexpr int kHandlerExit = 44;
-  EXPECT_EXIT(
-      {
-        if (!api->installSiginfoHandler(kHandlerExit)) std::_Exit(2);
-        FaultTrap([] {});
         api->writeNull();
       },
       testing::ExitedWithCode(kHandlerExit), "");
 }
 
-TEST_F(FaultTrapSignalDeathTest, DefaultActionEndsProcess) {
+// How our process-wide signal handler passes on what it does not take: with the fault's details
+// to a three-argument handler, to the default action, and not at all for an ignored signal that
+// was raised rather than a processor fault, inside a trap too.
+TEST_F(FaultTrapDeathTest, SignalsNotTakenGoToTheEarlierDisposition) {
+  if (!api->faultsAreSignals) GTEST_SKIP() << "faults are not signals here";
+  constexpr int kSiginfoExit = 44;
+  EXPECT_EXIT(
+      {
+        if (!api->installSiginfoHandler(kSiginfoExit)) std::_Exit(2);
+        FaultTrap([] {});
+        api->writeNull();
+      },
+      testing::ExitedWithCode(kSiginfoExit), "");
   EXPECT_DEATH(
       {
         std::signal(SIGSEGV, SIG_DFL);
         FaultTrap([] {});
-        WriteNull();
+        api->writeNull();
       },
       "");
-}
-
-// A raised signal is no processor fault: an ignored one stays ignored, inside a trap too.
-TEST_F(FaultTrapSignalDeathTest, RaisedSignalIsNoFault) {
   constexpr int kNoFault = 43;
   EXPECT_EXIT(
       {
@@ -257,20 +218,17 @@ TEST_F(FaultTrapDeathTest, SoftwareExceptionPassesThroughTrap) {
   constexpr unsigned kAccessViolation = 0xC0000005;
   constexpr unsigned kNonContinuable = 1;
   constexpr int kHandlerExit = 45;
-  EXPECT_EXIT(
-      {
-        api->catchUnhandled(kApplicationException, kHandlerExit);
-        FaultTrap([] { api->raise(kApplicationException, 0); });
-        std::_Exit(1);
-      },
-      testing::ExitedWithCode(kHandlerExit), "");
-  EXPECT_EXIT(
-      {
-        api->catchUnhandled(kAccessViolation, kHandlerExit);
-        FaultTrap([] { api->raise(kAccessViolation, kNonContinuable); });
-        std::_Exit(1);
-      },
-      testing::ExitedWithCode(kHandlerExit), "");
+  for (const auto& [code, flags] :
+       {std::pair{kApplicationException, 0u}, std::pair{kAccessViolation, kNonContinuable}}) {
+    EXPECT_EXIT(
+        {
+          api->catchUnhandled(code, kHandlerExit);
+          FaultTrap([&] { api->raise(code, flags); });
+          std::_Exit(1);
+        },
+        testing::ExitedWithCode(kHandlerExit), "")
+        << std::hex << code;
+  }
 }
 
 }  // namespace

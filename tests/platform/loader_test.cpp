@@ -1,11 +1,14 @@
 // The module loader, on both platforms: load, resolve, free, failures and file names.
 #include "platform/platform.h"
+#include "test_module.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -13,8 +16,7 @@ constexpr char kModuleName[] = "platform_test_module.dll";
 
 std::string ExecutablePath() {
   char path[1024];
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  return std::string(path, length);
+  return std::string(path, GetModuleFileNameA(nullptr, path, sizeof path));
 }
 
 std::string OurFolder() {
@@ -23,47 +25,31 @@ std::string OurFolder() {
 }
 
 // A loaded module, freed at the end of the scope.
-struct Library {
-  explicit Library(const std::string& path) : handle(LoadLibraryA(path.c_str())) {}
-  ~Library() {
-    if (handle != nullptr) FreeLibrary(handle);
-  }
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-  template <class Function>
-  Function Get(const char* name) const {
-    // Through void (*)(), the type every function pointer may be cast to without a warning.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(handle, name)));
-  }
-  HMODULE handle;
-};
+using Library = std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)>;
+
+Library Load(const std::string& path) {
+  return Library(LoadLibraryA(path.c_str()), FreeLibrary);
+}
 
 TEST(Loader, LoadsResolvesAndFreesAModuleDrivingItsDllMain) {
   const std::string path = OurFolder() + kModuleName;
-  auto module = std::make_unique<Library>(path);
-  ASSERT_NE(module->handle, nullptr) << path << ", error " << GetLastError();
-  auto attachCount = module->Get<int (*)()>("TestModuleAttachCount");
-  auto instance = module->Get<HINSTANCE (*)()>("TestModuleInstance");
-  auto onDetach = module->Get<void (*)(int*)>("TestModuleOnDetach");
-  auto attachPath = module->Get<const char* (*)()>("TestModuleAttachPath");
-  ASSERT_NE(attachCount, nullptr);
-  ASSERT_NE(attachPath, nullptr);
-  ASSERT_NE(instance, nullptr);
-  ASSERT_NE(onDetach, nullptr);
-  EXPECT_EQ(attachCount(), 1);
-  EXPECT_EQ(instance(), module->handle);  // DllMain sees the handle LoadLibraryA returns
-  EXPECT_EQ(std::string(attachPath()), path);
+  Library module = Load(path);
+  ASSERT_NE(module, nullptr) << path << ", error " << GetLastError();
+  auto getState =
+      ProcAddressAs<TestModuleGetStateFn>(GetProcAddress(module.get(), "TestModuleGetState"));
+  ASSERT_NE(getState, nullptr);
+  TestModuleState& state = *getState();
+  EXPECT_EQ(state.attachCount, 1);
+  EXPECT_EQ(state.attachInstance, module.get());  // DllMain sees what LoadLibraryA returns
+  EXPECT_EQ(std::string(state.attachPath), path);
 
   // A second load finds the loaded module: same handle, no second attach.
-  {
-    Library again(path);
-    EXPECT_EQ(again.handle, module->handle);
-    EXPECT_EQ(attachCount(), 1);
-  }
-  EXPECT_EQ(GetModuleHandleA(kModuleName), module->handle);
+  EXPECT_EQ(Load(path).get(), module.get());
+  EXPECT_EQ(state.attachCount, 1);
+  EXPECT_EQ(GetModuleHandleA(kModuleName), module.get());
 
   int detached = 0;
-  onDetach(&detached);
+  state.detachFlag = &detached;
   module.reset();
   EXPECT_EQ(detached, 1);
   EXPECT_EQ(GetModuleHandleA(kModuleName), nullptr);
@@ -80,27 +66,29 @@ TEST(Loader, FailuresSetTheLastError) {
   EXPECT_EQ(LoadLibraryA(junk.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
 
-  Library module(OurFolder() + kModuleName);
-  ASSERT_NE(module.handle, nullptr);
+  const Library module = Load(OurFolder() + kModuleName);
+  ASSERT_NE(module, nullptr);
   SetLastError(0);
-  EXPECT_EQ(GetProcAddress(module.handle, "NoSuchExport"), nullptr);
+  EXPECT_EQ(GetProcAddress(module.get(), "NoSuchExport"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
   // Only the module's own exports: not what its dependencies define.
-  EXPECT_EQ(GetProcAddress(module.handle, "malloc"), nullptr);
+  EXPECT_EQ(GetProcAddress(module.get(), "malloc"), nullptr);
 }
 
 TEST(Loader, ModuleFileNamesAreFullPathsAndCutToTheBuffer) {
   const std::string self = ExecutablePath();
-  ASSERT_FALSE(self.empty());
   EXPECT_NE(self.find("platform_loader_test"), std::string::npos) << self;
-  char path[1024];
-  EXPECT_EQ(GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path), self.size());
-  EXPECT_EQ(path, self);
 
-  Library module(OurFolder() + kModuleName);
-  ASSERT_NE(module.handle, nullptr);
-  const DWORD length = GetModuleFileNameA(module.handle, path, sizeof path);
+  // A module loaded by a relative path still names itself in full after a change of folder.
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(OurFolder());
+  const Library module = Load(std::string(".") + kPathSeparator + kModuleName);
+  std::filesystem::current_path(std::filesystem::path(OurFolder()).root_path());
+  ASSERT_NE(module, nullptr);
+  char path[1024];
+  const DWORD length = GetModuleFileNameA(module.get(), path, sizeof path);
   EXPECT_EQ(std::string(path, length), OurFolder() + kModuleName);
+  std::filesystem::current_path(previous);
 
   // A buffer one short: cut, the buffer's size returned, ERROR_INSUFFICIENT_BUFFER. (Windows
   // since Vista also terminates the cut name; Wine, as Windows XP, does not.)

@@ -10,42 +10,43 @@
 
 namespace brvst::test {
 
-inline constexpr intptr_t kTestHostVersion = 2400;
-inline constexpr intptr_t kTestHostBlockSize = 512;
-
-// Answers audioMasterVersion, audioMasterGetSampleRate (44100) and audioMasterGetBlockSize; 0
-// to everything else. Never touches the effect, which may be null.
-intptr_t VST2_CALL TestHost(vst2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
-                            void* ptr, float opt);
+// Answers audioMasterVersion and 0 to everything else; never touches the effect, which may be
+// null.
+inline intptr_t VST2_CALL TestHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, void*,
+                                   float) {
+  return opcode == vst2::audioMasterVersion ? 2400 : 0;
+}
 
 // A module of the build's output folder, loaded for the object's lifetime.
 class PluginModule {
  public:
-  explicit PluginModule(const std::string& fileName);
-  ~PluginModule();
+  explicit PluginModule(const std::string& fileName)
+      : module_(LoadLibraryA((std::string(BRVST_BIN_DIR) + kPathSeparator + fileName).c_str())) {}
+  ~PluginModule() {
+    if (module_) FreeLibrary(module_);
+  }
   PluginModule(const PluginModule&) = delete;
   PluginModule& operator=(const PluginModule&) = delete;
 
   bool loaded() const { return module_ != nullptr; }
-  const std::string& path() const { return path_; }
-  FARPROC find(const char* name) const;
+  // Through void*: FARPROC's own signature says nothing about the function's real one.
   template <class Proc>
   Proc find(const char* name) const {
-    // Through void*: FARPROC's own signature says nothing about the function's real one.
-    return reinterpret_cast<Proc>(reinterpret_cast<void*>(find(name)));
+    return module_ ? reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module_, name)))
+                   : nullptr;
   }
 
  private:
-  std::string path_;
-  HMODULE module_ = nullptr;
+  HMODULE module_;
 };
 
 // An effect from a module's entry point, closed with the object (the module must outlive it).
 class PluginEffect {
  public:
-  PluginEffect(const PluginModule& module, const char* entryName = "main",
-               vst2::HostCallbackProc host = TestHost);
-  ~PluginEffect();
+  explicit PluginEffect(const PluginModule& module, const char* entryName = "main") {
+    if (auto entry = module.find<vst2::EntryProc>(entryName)) effect_ = entry(TestHost);
+  }
+  ~PluginEffect() { dispatch(vst2::effClose); }
   PluginEffect(const PluginEffect&) = delete;
   PluginEffect& operator=(const PluginEffect&) = delete;
 
@@ -53,11 +54,16 @@ class PluginEffect {
   vst2::AEffect* operator->() const { return effect_; }
 
   intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
-                    float opt = 0) const;
+                    float opt = 0) const {
+    if (!effect_ || !effect_->dispatcher) return 0;
+    return effect_->dispatcher(effect_, opcode, index, value, ptr, opt);
+  }
   // The string a text opcode writes (names, labels, display texts).
-  std::string text(int32_t opcode, int32_t index = 0) const;
-  // The sample rate and block size, then effMainsChanged(1).
-  void resume(float sampleRate, int32_t blockSize) const;
+  std::string text(int32_t opcode, int32_t index = 0) const {
+    char buffer[256] = {};  // larger than any string opcode may write
+    dispatch(opcode, index, 0, buffer);
+    return buffer;
+  }
 
  private:
   vst2::AEffect* effect_ = nullptr;

@@ -16,19 +16,16 @@
 namespace brvst::test {
 
 using Bytes = std::vector<std::uint8_t>;
+using enum render::SampleFormat;
 
 // A scratch file named after the running test, so tests running side by side never share one;
 // removed when it goes out of scope.
 struct ScratchFile {
   explicit ScratchFile(const std::string& suffix) {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    path =
-        testing::TempDir() + "brvst_" + info->test_suite_name() + "_" + info->name() + "_" + suffix;
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    path = testing::TempDir() + "brvst_" + test->test_suite_name() + test->name() + "_" + suffix;
   }
   ~ScratchFile() { std::remove(path.c_str()); }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-
   std::string path;
 };
 
@@ -38,25 +35,20 @@ inline Bytes ReadBytes(const std::string& path) {
 }
 
 inline void WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << path;
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 // The samples of `clip`: integers for S16, as they are for F32.
 inline std::vector<double> Samples(const render::AudioClip& clip) {
   std::vector<double> out;
   for (std::size_t i = 0; i < clip.data.size(); i += clip.BytesPerSample()) {
-    if (clip.format == render::SampleFormat::S16) {
-      std::int16_t value;
-      std::memcpy(&value, clip.data.data() + i, 2);
-      out.push_back(value);
-    } else {
-      float value;
-      std::memcpy(&value, clip.data.data() + i, 4);
-      out.push_back(value);
-    }
+    std::int16_t s16;
+    float f32;
+    std::memcpy(clip.format == S16 ? static_cast<void*>(&s16) : &f32, &clip.data[i],
+                clip.BytesPerSample());
+    out.push_back(clip.format == S16 ? s16 : f32);
   }
   return out;
 }
@@ -65,16 +57,12 @@ inline std::vector<double> Samples(const render::AudioClip& clip) {
 inline render::AudioClip MakeClip(render::SampleFormat format, int channels, int rate,
                                   const std::vector<double>& values) {
   render::AudioClip clip{rate, channels, format, {}};
-  for (double value : values) {
-    std::uint8_t bytes[4];
-    if (format == render::SampleFormat::S16) {
-      const auto sample = static_cast<std::int16_t>(value);
-      std::memcpy(bytes, &sample, 2);
-    } else {
-      const auto sample = static_cast<float>(value);
-      std::memcpy(bytes, &sample, 4);
-    }
-    clip.data.insert(clip.data.end(), bytes, bytes + clip.BytesPerSample());
+  clip.data.resize(values.size() * clip.BytesPerSample());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const std::int16_t s16 = format == S16 ? static_cast<std::int16_t>(values[i]) : 0;
+    const float f32 = static_cast<float>(values[i]);
+    std::memcpy(&clip.data[i * clip.BytesPerSample()],
+                format == S16 ? static_cast<const void*>(&s16) : &f32, clip.BytesPerSample());
   }
   return clip;
 }
