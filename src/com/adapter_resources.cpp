@@ -22,7 +22,9 @@ void RegisterWindowClass(const char* name, UINT style, WNDPROC procedure) {
 
 }  // namespace
 
-const AdapterResources& SharedResources() { return resources; }
+const AdapterResources& SharedResources() {
+  return resources;
+}
 
 }  // namespace brvst
 
@@ -42,10 +44,10 @@ BRVST_EXPORT void STDAPICALLTYPE InitAdapterResources() {
 BRVST_EXPORT HRESULT STDAPICALLTYPE ReleaseAdapterResources() {
   const HINSTANCE instance = ModuleInstance();
   bool released = true;
-  for (HGDIOBJ object : {static_cast<HGDIOBJ>(resources.BarBitmap),
-                         static_cast<HGDIOBJ>(resources.SliderBitmap),
-                         static_cast<HGDIOBJ>(resources.SliderActiveBitmap),
-                         static_cast<HGDIOBJ>(resources.PanelFont)}) {
+  for (HGDIOBJ object :
+       {static_cast<HGDIOBJ>(resources.BarBitmap), static_cast<HGDIOBJ>(resources.SliderBitmap),
+        static_cast<HGDIOBJ>(resources.SliderActiveBitmap),
+        static_cast<HGDIOBJ>(resources.PanelFont)}) {
     if (object != nullptr && !DeleteObject(object)) released = false;
   }
   for (const char* name : {kWrapperWndClass, kPlugWndClass, kPanelWndClass})

@@ -34,9 +34,13 @@ std::list<PluginRecord>& PluginList() {
   return *list;
 }
 
-HINSTANCE ModuleInstance() { return moduleInstance; }
+HINSTANCE ModuleInstance() {
+  return moduleInstance;
+}
 
-void SetModuleInstance(HINSTANCE instance) { moduleInstance = instance; }
+void SetModuleInstance(HINSTANCE instance) {
+  moduleInstance = instance;
+}
 
 bool MakeDefaultRecord(const char* folder, PluginRecord& record) {
   PluginRecord r;
@@ -89,7 +93,9 @@ void BuildPluginList() {
   if (MakeDefaultRecord(path, record)) PluginList().push_back(record);
 }
 
-void AddLiveObject() { LiveObjectCount.fetch_add(1); }
+void AddLiveObject() {
+  LiveObjectCount.fetch_add(1);
+}
 
 void RemoveLiveObject() {
   // Only the decrement that reaches zero may release: atomically, so two threads cannot both.

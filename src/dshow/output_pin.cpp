@@ -23,32 +23,23 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAl
   pPin->GetAllocatorRequirements(&props);
   if (props.cbAlign == 0) props.cbAlign = 1;
 
-  HRESULT hr = pPin->GetAllocator(ppAlloc);
-  if (SUCCEEDED(hr) && *ppAlloc != nullptr) {
-    hr = DecideBufferSize(*ppAlloc, &props);
-    if (SUCCEEDED(hr)) {
-      hr = pPin->NotifyAllocator(*ppAlloc, FALSE);
+  // Settles on `*ppAlloc` when the buffer sizes are decided and the input pin takes it; lets
+  // go of it otherwise.
+  auto settle = [&](HRESULT hr) {
+    if (SUCCEEDED(hr) && *ppAlloc != nullptr) {
+      hr = DecideBufferSize(*ppAlloc, &props);
+      if (SUCCEEDED(hr)) hr = pPin->NotifyAllocator(*ppAlloc, FALSE);
       if (SUCCEEDED(hr)) return S_OK;
     }
-  }
-  if (*ppAlloc != nullptr) {
-    (*ppAlloc)->Release();
-    *ppAlloc = nullptr;
-  }
-
-  hr = InitAllocator(ppAlloc);
-  if (SUCCEEDED(hr) && *ppAlloc != nullptr) {
-    hr = DecideBufferSize(*ppAlloc, &props);
-    if (SUCCEEDED(hr)) {
-      hr = pPin->NotifyAllocator(*ppAlloc, FALSE);
-      if (SUCCEEDED(hr)) return S_OK;
+    if (*ppAlloc != nullptr) {
+      (*ppAlloc)->Release();
+      *ppAlloc = nullptr;
     }
-  }
-  if (*ppAlloc != nullptr) {
-    (*ppAlloc)->Release();
-    *ppAlloc = nullptr;
-  }
-  return hr;
+    return FAILED(hr) ? hr : E_FAIL;
+  };
+  // The input pin's allocator first, then one of our own.
+  if (SUCCEEDED(settle(pPin->GetAllocator(ppAlloc)))) return S_OK;
+  return settle(InitAllocator(ppAlloc));
 }
 
 HRESULT CBaseOutputPin::InitAllocator(IMemAllocator** ppAlloc) {

@@ -16,12 +16,11 @@ namespace {
 // What registration tells the filter mapper: an audio filter with one input and one output.
 const AMOVIESETUP_MEDIATYPE kSetupMediaType = {&MEDIATYPE_Audio, &GUID_NULL};
 const AMOVIESETUP_PIN kSetupPins[] = {
-    {const_cast<LPWSTR>(W16("Input")), FALSE, FALSE, FALSE, FALSE, &CLSID_NULL,
-     W16("Output"), 1, &kSetupMediaType},
+    {const_cast<LPWSTR>(W16("Input")), FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, W16("Output"), 1,
+     &kSetupMediaType},
     {const_cast<LPWSTR>(W16("Output")), FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, W16("Input"), 1,
      &kSetupMediaType},
 };
-
 
 }  // namespace
 
@@ -58,7 +57,8 @@ HRESULT CreateAdapterFilter(PluginRecord* record, IUnknown* outer, REFIID riid, 
 bool AudioFormatOf(const AM_MEDIA_TYPE& type, WAVEFORMATEX& format) {
   if (type.pbFormat == nullptr || type.cbFormat < sizeof(WAVEFORMATEX)) return false;
   std::memcpy(&format, type.pbFormat, sizeof format);
-  if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && type.cbFormat >= sizeof(WAVEFORMATEXTENSIBLE)) {
+  if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
+      type.cbFormat >= sizeof(WAVEFORMATEXTENSIBLE)) {
     WAVEFORMATEXTENSIBLE extensible;
     std::memcpy(&extensible, type.pbFormat, sizeof extensible);
     const WORD valid = extensible.Samples.wValidBitsPerSample;
@@ -193,9 +193,13 @@ STDMETHODIMP AdapterFilter::GetClassID(CLSID* clsid) {
   return S_OK;
 }
 
-STDMETHODIMP AdapterFilter::Run(REFERENCE_TIME start) { return CBaseFilter::Run(start); }
+STDMETHODIMP AdapterFilter::Run(REFERENCE_TIME start) {
+  return CBaseFilter::Run(start);
+}
 
-STDMETHODIMP AdapterFilter::QueryVendorInfo(LPWSTR*) { return E_NOTIMPL; }
+STDMETHODIMP AdapterFilter::QueryVendorInfo(LPWSTR*) {
+  return E_NOTIMPL;
+}
 
 STDMETHODIMP AdapterFilter::AttachPage(AttachedPageView* page, void** filter) {
   AttachedPage = page;
@@ -219,7 +223,9 @@ STDMETHODIMP AdapterFilter::SetHostObject(IUnknown* object) {
   return S_OK;
 }
 
-int AdapterFilter::GetPinCount() { return OutputPinCount + 1; }
+int AdapterFilter::GetPinCount() {
+  return OutputPinCount + 1;
+}
 
 CBasePin* AdapterFilter::GetPin(int n) {
   if (n == 0) return InputPin;
@@ -227,7 +233,9 @@ CBasePin* AdapterFilter::GetPin(int n) {
   return nullptr;
 }
 
-const AMOVIESETUP_FILTER* AdapterFilter::GetSetupData() { return &FilterSetupData; }
+const AMOVIESETUP_FILTER* AdapterFilter::GetSetupData() {
+  return &FilterSetupData;
+}
 
 HWND AdapterFilter::AttachedPageWindow() const {
   return AttachedPage != nullptr ? AttachedPage->PageWindow() : nullptr;

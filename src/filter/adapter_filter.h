@@ -56,8 +56,8 @@ class AdapterFilter : public CBaseFilter,
 
   // As the filter factory builds it. A failure to build leaves its code in *phr; the caller
   // then destroys the object.
-  AdapterFilter(const char* name, IUnknown* outer, const GUID* filterClsid,
-                const GUID* pageClsid, HRESULT* phr, const char* dllPath, PluginRecord* record);
+  AdapterFilter(const char* name, IUnknown* outer, const GUID* filterClsid, const GUID* pageClsid,
+                HRESULT* phr, const char* dllPath, PluginRecord* record);
   ~AdapterFilter() override;
 
   DECLARE_IUNKNOWN

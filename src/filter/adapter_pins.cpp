@@ -111,7 +111,9 @@ STDMETHODIMP AdapterInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME st
   return CBaseInputPin::NewSegment(start, stop, rate);
 }
 
-STDMETHODIMP AdapterInputPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
+STDMETHODIMP AdapterInputPin::QueryInternalConnections(IPin**, ULONG*) {
+  return E_NOTIMPL;
+}
 
 STDMETHODIMP AdapterInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) {
   return E_NOTIMPL;
@@ -195,8 +197,8 @@ HRESULT AdapterOutputPin::DecideBufferSize(IMemAllocator* allocator,
     const int inFrame = BytesPerFrame(input->CurrentMediaType());
     const int outFrame = BytesPerFrame(m_mt);
     if (inFrame > 0 && outFrame > inFrame)
-      request->cbBuffer = static_cast<LONG>(static_cast<int64_t>(request->cbBuffer) * outFrame /
-                                            inFrame);
+      request->cbBuffer =
+          static_cast<LONG>(static_cast<int64_t>(request->cbBuffer) * outFrame / inFrame);
   }
   ALLOCATOR_PROPERTIES actual{};
   const HRESULT hr = allocator->SetProperties(request, &actual);

@@ -19,7 +19,9 @@ constexpr uint8_t kDataEntryMsb = 6;
 constexpr uint8_t kDataEntryLsb = 38;
 constexpr uint8_t kAllNotesOff = 123;
 
-bool IsControlChange(uint8_t status) { return (status & 0xF0) == 0xB0; }
+bool IsControlChange(uint8_t status) {
+  return (status & 0xF0) == 0xB0;
+}
 
 // A message a muted source still sends: note-offs, and note-ons of velocity 0.
 bool IsNoteOff(uint8_t status, uint8_t velocity) {
@@ -81,8 +83,8 @@ HRESULT AdapterFilter::ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* s
   if (frames > ChannelBufferFrames) AllocateChannelBuffers(ChannelBufferCount, frames);
 
   // 5. Input conversion into buffers 0 and 1; further plug-in inputs hear silence.
-  ReadFrames(data, frames, in.wFormatTag == WAVE_FORMAT_IEEE_FLOAT, in.nChannels,
-             ChannelBuffers[0], ChannelBuffers[1]);
+  ReadFrames(data, frames, in.wFormatTag == WAVE_FORMAT_IEEE_FLOAT, in.nChannels, ChannelBuffers[0],
+             ChannelBuffers[1]);
   const int32_t inputs = Plugin->effect != nullptr ? Plugin->effect->numInputs : 0;
   for (int32_t c = 2; c < std::min(inputs, ChannelBufferCount); ++c)
     std::fill_n(ChannelBuffers[c], frames, 0.0f);
@@ -117,8 +119,7 @@ void AdapterFilter::ProcessEvents(int32_t frames, int32_t& remaining) {
       case kOutputTimeJump: {
         // The timeline continues elsewhere from here: later events of this buffer are placed
         // from the jump on. A late jump takes effect at the start of the buffer.
-        const int32_t off =
-            static_cast<int32_t>(std::clamp<int64_t>(rel - position, 0, remaining));
+        const int32_t off = static_cast<int32_t>(std::clamp<int64_t>(rel - position, 0, remaining));
         remaining -= off;
         jumpOffset += off;
         Events->AdvanceSegment(event.sampleTime, event.extra);
@@ -234,8 +235,8 @@ void AdapterFilter::Deliver(IMediaSample* sample, int32_t frames) {
       // Never past the end of the sample's buffer, however small the peer made it.
       const int32_t room = std::max<LONG>(target->GetSize(), 0) / outFrameBytes;
       const int32_t written = std::min(frames, room);
-      if (WriteFrames(ChannelBuffers[2 * k], ChannelBuffers[2 * k + 1], written,
-                      out.wBitsPerSample, out.nChannels, data)) {
+      if (WriteFrames(ChannelBuffers[2 * k], ChannelBuffers[2 * k + 1], written, out.wBitsPerSample,
+                      out.nChannels, data)) {
         target->SetActualDataLength(written * outFrameBytes);
         pin->Deliver(target);
       }

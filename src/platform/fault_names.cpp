@@ -4,12 +4,18 @@ namespace brvst::platform {
 
 const char* FaultName(Fault fault) noexcept {
   switch (fault) {
-    case Fault::None: return "no fault";
-    case Fault::AccessViolation: return "access violation";
-    case Fault::BusError: return "bus error";
-    case Fault::DivideByZero: return "division by zero";
-    case Fault::IllegalInstruction: return "illegal instruction";
-    case Fault::StackOverflow: return "stack overflow";
+    case Fault::None:
+      return "no fault";
+    case Fault::AccessViolation:
+      return "access violation";
+    case Fault::BusError:
+      return "bus error";
+    case Fault::DivideByZero:
+      return "division by zero";
+    case Fault::IllegalInstruction:
+      return "illegal instruction";
+    case Fault::StackOverflow:
+      return "stack overflow";
   }
   return "unknown fault";
 }

@@ -241,7 +241,6 @@ bool EventScheduler::ExpandEvent(const InputEvent& event) noexcept {
   }
 }
 
-
 bool EventScheduler::TakeNext(OutputEvent& out) noexcept {
   heldValid_ = false;
   for (;;) {

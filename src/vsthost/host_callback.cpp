@@ -59,9 +59,8 @@ intptr_t HostCallback(vst2::AEffect* effect, int32_t opcode, int32_t index, intp
       return kHostVendorVersion;
     case vst2::audioMasterCanDo:
       // Editor resizing is the one capability claimed (and then ignored).
-      return ptr != nullptr && EqualsIgnoringCase(static_cast<const char*>(ptr), "sizeWindow")
-                 ? 1
-                 : 0;
+      return ptr != nullptr && EqualsIgnoringCase(static_cast<const char*>(ptr), "sizeWindow") ? 1
+                                                                                               : 0;
     case vst2::audioMasterAutomate:
     case vst2::audioMasterIdle:
     case vst2::audioMasterGetTime:
@@ -127,8 +126,9 @@ vst2::VstTimeInfo* VstPlugInstance::GetTimeInfo(int32_t requestMask) {
   bool changed = filter.TransportChanged.exchange(0) != 0;
   const bool playing = filter.TransportStopped.load() == 0;
   const double sampleRate = static_cast<double>(filter.StreamSampleRate());
-  const int32_t position = static_cast<int32_t>(static_cast<uint32_t>(filter.StreamOrigin.load()) +
-                                                static_cast<uint32_t>(filter.StreamPosition.load()));
+  const int32_t position =
+      static_cast<int32_t>(static_cast<uint32_t>(filter.StreamOrigin.load()) +
+                           static_cast<uint32_t>(filter.StreamPosition.load()));
   info.sampleRate = sampleRate;
   info.samplePos = position;
   // Before a format is set the sample rate is 0: position and time are then both 0.
@@ -140,7 +140,8 @@ vst2::VstTimeInfo* VstPlugInstance::GetTimeInfo(int32_t requestMask) {
       const LONG ticks = tempoMap->TicksFromMs(ms);
       const LONG perQuarter = tempoMap->TicksPerQuarter();
       // A tempo map without a quarter length gives no position; the last one stays.
-      if (perQuarter != 0) info.ppqPos = static_cast<float>(ticks) / static_cast<double>(perQuarter);
+      if (perQuarter != 0)
+        info.ppqPos = static_cast<float>(ticks) / static_cast<double>(perQuarter);
     }
     if ((requestMask & vst2::kVstTempoValid) != 0) {
       const LONG ticks = tempoMap->TicksFromMs(ms);

@@ -190,7 +190,9 @@ void VstPlugInstance::OpenEditor(HWND) {
   // Plug-in editors are shown by the editor windows, which this build does not open yet.
 }
 
-void VstPlugInstance::CloseEditor() { editorOpen = false; }
+void VstPlugInstance::CloseEditor() {
+  editorOpen = false;
+}
 
 void VstPlugInstance::Resume(int32_t, int32_t sampleRate, int32_t newBlockSize) {
   Suspend();
@@ -285,8 +287,7 @@ void VstPlugInstance::SizeWindow(int32_t, int32_t) {}
 void VstPlugInstance::OnEditorResized() {}
 
 void VstPlugInstance::ParameterAutomated(int32_t index, float value) {
-  if (index < 0 || index >= numParams || suppressAutomation || owner->HostObject == nullptr)
-    return;
+  if (index < 0 || index >= numParams || suppressAutomation || owner->HostObject == nullptr) return;
   IHostParamEdit* edit = ParamEditObject(owner);
   if (capturedParam >= 0 && capturedParam != index) {
     LONG captured = capturedParam;
@@ -303,7 +304,9 @@ void VstPlugInstance::ParameterAutomated(int32_t index, float value) {
   captureCountdown = 5;
 }
 
-int32_t VstPlugInstance::GetNumPrograms() { return effect != nullptr ? numPrograms : 0; }
+int32_t VstPlugInstance::GetNumPrograms() {
+  return effect != nullptr ? numPrograms : 0;
+}
 
 void VstPlugInstance::SetProgram(int32_t index) {
   if (effect != nullptr && index >= 0 && index < effect->numPrograms)
@@ -348,7 +351,9 @@ int32_t VstPlugInstance::GetChunk(bool isPreset, void** data) {
   return static_cast<int32_t>(Dispatch(vst2::effGetChunk, isPreset ? 1 : 0, 0, data));
 }
 
-int32_t VstPlugInstance::GetNumParams() { return effect != nullptr ? effect->numParams : 0; }
+int32_t VstPlugInstance::GetNumParams() {
+  return effect != nullptr ? effect->numParams : 0;
+}
 
 float VstPlugInstance::GetParameter(int32_t index) {
   if (effect == nullptr || effect->getParameter == nullptr || index < 0 ||

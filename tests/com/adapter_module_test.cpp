@@ -7,7 +7,9 @@
 
 namespace {
 
-std::string AdapterPath() { return std::string(BRVST_BIN_DIR) + kPathSeparator + BRVST_ADAPTER_FILE; }
+std::string AdapterPath() {
+  return std::string(BRVST_BIN_DIR) + kPathSeparator + BRVST_ADAPTER_FILE;
+}
 
 class AdapterModule : public ::testing::Test {
  protected:
@@ -26,8 +28,8 @@ class AdapterModule : public ::testing::Test {
 };
 
 TEST_F(AdapterModule, ExportsItsEntryPointsUndecorated) {
-  for (const char* name : {"DllMain", "DllCanUnloadNow", "InitAdapterResources",
-                           "ReleaseAdapterResources"})
+  for (const char* name :
+       {"DllMain", "DllCanUnloadNow", "InitAdapterResources", "ReleaseAdapterResources"})
     EXPECT_NE(GetProcAddress(module, name), nullptr) << name;
   auto canUnload = Export<HRESULT(STDAPICALLTYPE*)()>("DllCanUnloadNow");
   EXPECT_EQ(canUnload(), S_FALSE);

@@ -1,6 +1,6 @@
 // The plug-in list, the module's entry points and the shared resources' lifetime.
-#include "com/adapter_resources.h"
 #include "com/plugin_list.h"
+#include "com/adapter_resources.h"
 #include "com/exports.h"
 
 #include <gtest/gtest.h>
@@ -36,8 +36,8 @@ TEST_F(PluginListTest, ProcessAttachBuildsTheOneRecordBesideTheModule) {
   EXPECT_STREQ(r.DllFileName, "VID 84.dll");
   EXPECT_EQ(std::string(r.DllPath), ModuleFolder() + "VID 84.dll");
   EXPECT_EQ(r.UniqueId, 0x50533853);
-  EXPECT_EQ(std::vector<int32_t>({r.Aux1, r.Aux2, r.Aux3, r.Aux4, r.Aux5, r.Aux6, r.Aux7, r.Aux8,
-                                  r.Aux9}),
+  EXPECT_EQ(std::vector<int32_t>(
+                {r.Aux1, r.Aux2, r.Aux3, r.Aux4, r.Aux5, r.Aux6, r.Aux7, r.Aux8, r.Aux9}),
             std::vector<int32_t>({1, 0, 0, 1, 2, 2, 1, 0, 0}));
   EXPECT_EQ(r.RegisterEnabled, 1);
   EXPECT_EQ(r.IsSoftSynth, 0);

@@ -48,7 +48,9 @@ AdapterGraph::~AdapterGraph() {
   graph->RemoveFilter(filter.get());
 }
 
-IPin* AdapterGraph::OutputPin(int k) const { return filter->OutputPinObject(k); }
+IPin* AdapterGraph::OutputPin(int k) const {
+  return filter->OutputPinObject(k);
+}
 
 HRESULT AdapterGraph::ConnectInput() {
   source = host::AudioSource::Create({input, framesPerSample}, {});
@@ -79,8 +81,7 @@ void AdapterGraph::Play(const std::vector<float>& samples) {
   if (FAILED(source->SetData(input, Encode(input, samples))))
     throw std::runtime_error("the source takes no data");
   source->Rewind();
-  if (FAILED(graph->Run()))
-    throw std::runtime_error("the graph does not run");
+  if (FAILED(graph->Run())) throw std::runtime_error("the graph does not run");
   source->DeliverAll();
 }
 

@@ -26,10 +26,10 @@ TEST(FilterPins, OneOutputPinPerStereoPairNamedAfterThePlugInsLabels) {
     const char* file;
     std::vector<std::string> outputs;
   };
-  for (const Case& c : {Case{"probe_effect.dll", {"Primary Out"}},
-                        Case{"probe_no_io.dll", {"Primary Out"}},
-                        Case{"probe_5out.dll", {"Primary Out", ""}},
-                        Case{"probe_2in6out.dll", {"Primary Out", "Centre", "Rear L"}}}) {
+  for (const Case& c :
+       {Case{"probe_effect.dll", {"Primary Out"}}, Case{"probe_no_io.dll", {"Primary Out"}},
+        Case{"probe_5out.dll", {"Primary Out", ""}},
+        Case{"probe_2in6out.dll", {"Primary Out", "Centre", "Rear L"}}}) {
     ProbeFilter probe(c.file);
     AdapterFilter& filter = *probe.filter;
     ASSERT_EQ(filter.GetPinCount(), static_cast<int>(c.outputs.size()) + 1) << c.file;
@@ -46,11 +46,11 @@ TEST(FilterPins, OneOutputPinPerStereoPairNamedAfterThePlugInsLabels) {
 TEST(FilterInterfaces, AnswersItsTableAndDelegatesToTheFilter) {
   ProbeFilter probe("probe_effect.dll");
   // Interfaces whose behaviour the filter does not offer yet are not claimed.
-  EXPECT_TRUE(HasInterfaces(probe.filter->GetOwner(),
-                            {IID_IFilterPageLink, IID_ISpecifyPropertyPages, IID_IHostObjectSink,
-                             IID_INotifySink, IID_IBaseFilter, IID_IMediaFilter, IID_IPersist,
-                             IID_IAMovieSetup, IID_IUnknown},
-                            {IID_IPersistStream, IID_IPin, IID_IMemInputPin}));
+  EXPECT_TRUE(HasInterfaces(
+      probe.filter->GetOwner(),
+      {IID_IFilterPageLink, IID_ISpecifyPropertyPages, IID_IHostObjectSink, IID_INotifySink,
+       IID_IBaseFilter, IID_IMediaFilter, IID_IPersist, IID_IAMovieSetup, IID_IUnknown},
+      {IID_IPersistStream, IID_IPin, IID_IMemInputPin}));
   void** null = nullptr;
   EXPECT_EQ(probe.filter->NonDelegatingQueryInterface(IID_IBaseFilter, null), E_POINTER);
 

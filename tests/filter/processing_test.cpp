@@ -55,16 +55,15 @@ TEST_P(Conversions, PassThroughGivesTheInputBackInTheOutputFormat) {
   EXPECT_EQ(output, input) << "exact: 16-bit values survive float, mono survives averaging";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, Conversions,
-    ::testing::Values(Conversion{"S16", kStereoS16, kStereoS16},
-                      Conversion{"F32", kStereoF32, kStereoF32},
-                      Conversion{"MonoS16", kMonoS16, kMonoS16},
-                      Conversion{"MonoF32", kMonoF32, kMonoF32},
-                      Conversion{"S16ToF32", kStereoS16, kStereoF32},
-                      Conversion{"F32ToS16", kStereoF32, kStereoS16},
-                      Conversion{"MonoS16ToF32", kMonoS16, kMonoF32}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Formats, Conversions,
+                         ::testing::Values(Conversion{"S16", kStereoS16, kStereoS16},
+                                           Conversion{"F32", kStereoF32, kStereoF32},
+                                           Conversion{"MonoS16", kMonoS16, kMonoS16},
+                                           Conversion{"MonoF32", kMonoF32, kMonoF32},
+                                           Conversion{"S16ToF32", kStereoS16, kStereoF32},
+                                           Conversion{"F32ToS16", kStereoF32, kStereoS16},
+                                           Conversion{"MonoS16ToF32", kMonoS16, kMonoF32}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST(Processing, SixteenBitOutputSaturatesInsteadOfWrapping) {
   AdapterGraph g("probe_effect.dll", kStereoS16, {64});
@@ -216,13 +215,14 @@ TEST_F(EventTiming, MutedSourcesPassOnlyNoteOffs) {
   Queue(kOutputMidi, 4, {0xB0, 7, 100}, 7);
   Queue(kOutputMidi, 5, {0xB0, 7, 100}, 8);
   g.Play(std::vector<float>(200, 0.0f));
-  EXPECT_THAT(Delivered().at(0), ElementsAre(std::array<int, 4>{2, 0x90, 60, 0},
-                                             std::array<int, 4>{3, 0x80, 60, 0},
-                                             std::array<int, 4>{5, 0xB0, 7, 100}));
+  EXPECT_THAT(Delivered().at(0),
+              ElementsAre(std::array<int, 4>{2, 0x90, 60, 0}, std::array<int, 4>{3, 0x80, 60, 0},
+                          std::array<int, 4>{5, 0xB0, 7, 100}));
 }
 
 TEST_F(EventTiming, ABufferTakesAtMost511Messages) {
-  for (int i = 0; i < 600; ++i) Queue(kOutputMidi, i % 100, {0xB0, 1, static_cast<uint8_t>(i % 128)});
+  for (int i = 0; i < 600; ++i)
+    Queue(kOutputMidi, i % 100, {0xB0, 1, static_cast<uint8_t>(i % 128)});
   g.Play(std::vector<float>(200, 0.0f));
   int blocks = 0;
   for (const auto& e : hold.Entries(probe::kProbeDispatch)) {

@@ -21,7 +21,9 @@ using host::SampleFormat;
 const AudioFormat kStereoS16{SampleFormat::Pcm16, 2, 44100};
 const AudioFormat kStereoF32{SampleFormat::Float32, 2, 44100};
 
-bool LinuxPlugin(const char* path) { return kPathSeparator == '/' && std::ifstream(path).good(); }
+bool LinuxPlugin(const char* path) {
+  return kPathSeparator == '/' && std::ifstream(path).good();
+}
 
 std::vector<float> Tone(size_t frames, int channels, float level) {
   std::vector<float> s(frames * channels);
@@ -63,7 +65,8 @@ TEST(EffectUse, ThreeBandEqAtDefaultSettingsLeavesTheAudioAlone) {
   const std::vector<float> output = g.Received();
   ASSERT_EQ(output.size(), input.size());
   double error = 0;
-  for (size_t i = 4096; i < input.size(); ++i) error = std::max(error, std::fabs(double(output[i]) - input[i]));
+  for (size_t i = 4096; i < input.size(); ++i)
+    error = std::max(error, std::fabs(double(output[i]) - input[i]));
   EXPECT_LT(error, 0.01);
 }
 

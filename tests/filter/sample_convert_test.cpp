@@ -17,10 +17,10 @@ TEST(SampleConversion, SixteenBitOutputTruncatesTowardZeroSaturatesAndSilencesNa
     int16_t expected;
   };
   // Odd lengths reach the tail after the blocks the conversion works in.
-  const std::vector<Case> cases = {
-      {0.0f, 0},           {1.5f / 32768, 1},    {-1.5f / 32768, -1}, {0.99997f, 32767},
-      {1.0f, 32767},       {7.0f, 32767},        {-1.0f, -32768},     {-7.0f, -32768},
-      {nan, 0},            {0.5f, 16384},        {-0.5f, -16384}};
+  const std::vector<Case> cases = {{0.0f, 0},         {1.5f / 32768, 1}, {-1.5f / 32768, -1},
+                                   {0.99997f, 32767}, {1.0f, 32767},     {7.0f, 32767},
+                                   {-1.0f, -32768},   {-7.0f, -32768},   {nan, 0},
+                                   {0.5f, 16384},     {-0.5f, -16384}};
   std::vector<float> left, right;
   for (const Case& c : cases) {
     left.push_back(c.value);

@@ -71,9 +71,9 @@ struct DesktopScript::Hook {
   static void CALLBACK ReadWhenShown(HWND window, UINT, UINT_PTR id, DWORD) {
     KillTimer(window, id);
     if (current == nullptr) return;
-    Apply(current->script.Record(IsMessageBox(window) ? ReadMessageBox(window)
-                                                      : ReadDialog(window)),
-          window);
+    Apply(
+        current->script.Record(IsMessageBox(window) ? ReadMessageBox(window) : ReadDialog(window)),
+        window);
   }
 
   static constexpr UINT_PTR kReadTimer = 0x5C41;

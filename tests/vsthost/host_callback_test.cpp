@@ -44,10 +44,9 @@ TEST(HostCallbackIdentity, AnswersWithoutAnEffect) {
 
 TEST(HostCallbackIdentity, RequestsForAnInstanceBeforeItIsKnownAnswerZero) {
   vst2::AEffect bare{};  // resvd1 not set yet: the state inside an entry point
-  for (int32_t opcode : {vst2::audioMasterAutomate, vst2::audioMasterIdle,
-                         vst2::audioMasterGetTime, vst2::audioMasterTempoAt,
-                         vst2::audioMasterGetSampleRate, vst2::audioMasterGetBlockSize,
-                         vst2::audioMasterGetDirectory})
+  for (int32_t opcode : {vst2::audioMasterAutomate, vst2::audioMasterIdle, vst2::audioMasterGetTime,
+                         vst2::audioMasterTempoAt, vst2::audioMasterGetSampleRate,
+                         vst2::audioMasterGetBlockSize, vst2::audioMasterGetDirectory})
     EXPECT_EQ(Call(&bare, opcode), 0) << opcode;
   EXPECT_EQ(Call(nullptr, vst2::audioMasterGetTime), 0);
 }
@@ -95,8 +94,8 @@ TEST_F(CallbackOnProbe, TimeWithoutATempoMapKeepsTheDefaultsAndReportsTransportC
   filter().StreamPosition = 22050;
   filter().TransportStopped = 0;
   filter().TransportChanged = 1;
-  auto* info = reinterpret_cast<vst2::VstTimeInfo*>(
-      Call(effect(), vst2::audioMasterGetTime, 0, 0xFFFF));
+  auto* info =
+      reinterpret_cast<vst2::VstTimeInfo*>(Call(effect(), vst2::audioMasterGetTime, 0, 0xFFFF));
   ASSERT_NE(info, nullptr);
   EXPECT_EQ(info->samplePos, 66150.0);
   EXPECT_EQ(info->sampleRate, 44100.0);

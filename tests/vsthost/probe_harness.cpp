@@ -1,6 +1,5 @@
 #include "tests/vsthost/probe_harness.h"
 
-
 #include <cstring>
 #include <stdexcept>
 
@@ -24,10 +23,13 @@ ModuleHold::ModuleHold(const std::string& path) : module_(LoadLibraryA(path.c_st
   if (module_ == nullptr) throw std::runtime_error("cannot load " + path);
 }
 
-ModuleHold::~ModuleHold() { FreeLibrary(module_); }
+ModuleHold::~ModuleHold() {
+  FreeLibrary(module_);
+}
 
 const probe::ProbeLog& ModuleHold::Log() const {
-  auto get = ProcAddressAs<probe::ProbeGetLogProc>(GetProcAddress(module_, probe::kProbeGetLogName));
+  auto get =
+      ProcAddressAs<probe::ProbeGetLogProc>(GetProcAddress(module_, probe::kProbeGetLogName));
   return *get();
 }
 
@@ -57,8 +59,8 @@ std::vector<probe::ProbeLogEntry> ModuleHold::Entries(int32_t kind) const {
 
 FilterPtr MakeFilter(PluginRecord& record) {
   IBaseFilter* base = nullptr;
-  const HRESULT hr = CreateAdapterFilter(&record, nullptr, IID_IBaseFilter,
-                                         reinterpret_cast<void**>(&base));
+  const HRESULT hr =
+      CreateAdapterFilter(&record, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&base));
   if (FAILED(hr) || base == nullptr) throw std::runtime_error("the filter was not built");
   return FilterPtr(static_cast<AdapterFilter*>(base));
 }

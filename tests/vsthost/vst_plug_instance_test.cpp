@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -19,7 +19,9 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-std::string ProbeDirectory() { return std::string(BRVST_BIN_DIR) + kPathSeparator; }
+std::string ProbeDirectory() {
+  return std::string(BRVST_BIN_DIR) + kPathSeparator;
+}
 
 TEST(VstPlugInstanceLoad, OpensTheEffectAndReadsItsProgramsInTheOrderPlugInsExpect) {
   ProbeFilter probe("probe_effect.dll");
@@ -346,9 +348,8 @@ TEST(VstPlugInstanceAutomation, EditGesturesOpenPerParameterAndCloseAfterFiveIdl
   EXPECT_EQ(host.gestures.size(), 6u);  // not closed yet: four passes since the last change
   plugin.Idle();
   plugin.ParameterAutomated(9, 1.0f);  // no such parameter
-  EXPECT_THAT(host.gestures,
-              ElementsAre("begin 3", "edited 3 = 0.500000", "edited 3 = 0.250000", "end 3",
-                          "begin 2", "edited 2 = 1.000000", "end 2"));
+  EXPECT_THAT(host.gestures, ElementsAre("begin 3", "edited 3 = 0.500000", "edited 3 = 0.250000",
+                                         "end 3", "begin 2", "edited 2 = 1.000000", "end 2"));
   EXPECT_EQ(plugin.capturedParam, -1);
   probe.filter->HostObject = nullptr;
 }

@@ -100,9 +100,9 @@ int main(int argc, char** argv) {
     auto progress = brvst::render::Progress::OnStderr(
         "rendering", static_cast<int64_t>(clip.Frames()) +
                          static_cast<int64_t>(options.tailSeconds * clip.sampleRate));
-    const bool done = brvst::render::Render(
-        record, clip, options, rendered, error,
-        [&](int64_t frames, int64_t) { progress.Update(frames); });
+    const bool done =
+        brvst::render::Render(record, clip, options, rendered, error,
+                              [&](int64_t frames, int64_t) { progress.Update(frames); });
     progress.Finish();
     if (!done) return Fail(error);
   }

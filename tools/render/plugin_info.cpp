@@ -14,7 +14,9 @@ namespace {
 // Plug-ins write texts into buffers of sizes the interface only implies; give them room.
 constexpr size_t kTextRoom = 256;
 
-std::string Text(const char* buffer) { return std::string(buffer, strnlen(buffer, kTextRoom - 1)); }
+std::string Text(const char* buffer) {
+  return std::string(buffer, strnlen(buffer, kTextRoom - 1));
+}
 
 std::string FlagNames(int32_t flags) {
   static constexpr struct {
@@ -78,8 +80,10 @@ void WritePluginInfo(VstPlugInstance& plugin, std::ostream& out) {
   const int32_t params = plugin.GetNumParams();
   out << "Parameters  " << params << '\n';
   if (params > 0) {
-    out << "  " << std::setw(4) << "#" << "  " << std::left << std::setw(24) << "Name"
-        << std::setw(14) << "Display" << std::setw(8) << "Label" << "Value" << std::right << '\n';
+    out << "  " << std::setw(4) << "#"
+        << "  " << std::left << std::setw(24) << "Name" << std::setw(14) << "Display"
+        << std::setw(8) << "Label"
+        << "Value" << std::right << '\n';
   }
   for (int32_t i = 0; i < params; ++i) {
     char name[kTextRoom] = {}, display[kTextRoom] = {}, label[kTextRoom] = {};

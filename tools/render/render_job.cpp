@@ -57,8 +57,7 @@ std::string Hex(HRESULT hr) {
 }  // namespace
 
 bool Render(PluginRecord& record, const AudioClip& input, const RenderOptions& options,
-            std::vector<AudioClip>& outputs, std::string& error,
-            const ProgressFunction& progress) {
+            std::vector<AudioClip>& outputs, std::string& error, const ProgressFunction& progress) {
   if (input.channels != 1 && input.channels != 2) {
     error = "the input has " + std::to_string(input.channels) +
             " channels; the adapter takes mono or stereo";
@@ -95,8 +94,7 @@ bool Render(PluginRecord& record, const AudioClip& input, const RenderOptions& o
   const int64_t totalFrames = static_cast<int64_t>(data.size()) / input.BytesPerFrame();
   const host::AudioFormat inFormat = HostFormat(input.sampleRate, input.channels, input.format);
   const SampleFormat outSampleFormat = options.outputFormat.value_or(input.format);
-  const host::AudioFormat outFormat =
-      HostFormat(input.sampleRate, input.channels, outSampleFormat);
+  const host::AudioFormat outFormat = HostFormat(input.sampleRate, input.channels, outSampleFormat);
 
   GraphHandle g;
   auto source = host::AudioSource::Create({inFormat, {options.blockFrames}}, std::move(data));

@@ -12,10 +12,10 @@
 namespace brvst::render {
 
 struct RenderOptions {
-  int blockFrames = 1024;                      // frames per media sample
-  std::optional<SampleFormat> outputFormat;    // the input's when not given
-  double tailSeconds = 0.0;                    // silence fed after the input
-  bool allOutputs = false;                     // also the further output pins
+  int blockFrames = 1024;                    // frames per media sample
+  std::optional<SampleFormat> outputFormat;  // the input's when not given
+  double tailSeconds = 0.0;                  // silence fed after the input
+  bool allOutputs = false;                   // also the further output pins
 };
 
 // Called as the render goes on, with the frames delivered so far and in all.

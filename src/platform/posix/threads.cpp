@@ -17,11 +17,17 @@ void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs) {
   pthread_mutexattr_destroy(&attr);
 }
 
-void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_lock(&cs->mutex); }
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs) {
+  pthread_mutex_lock(&cs->mutex);
+}
 
-void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_unlock(&cs->mutex); }
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs) {
+  pthread_mutex_unlock(&cs->mutex);
+}
 
-void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_destroy(&cs->mutex); }
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs) {
+  pthread_mutex_destroy(&cs->mutex);
+}
 
 void WINAPI Sleep(DWORD milliseconds) {
   if (milliseconds == 0) {
@@ -51,8 +57,12 @@ namespace {
 thread_local DWORD lastError = 0;
 }
 
-DWORD WINAPI GetLastError() { return lastError; }
+DWORD WINAPI GetLastError() {
+  return lastError;
+}
 
-void WINAPI SetLastError(DWORD error) { lastError = error; }
+void WINAPI SetLastError(DWORD error) {
+  lastError = error;
+}
 
 }  // extern "C"

@@ -6,10 +6,10 @@
 // its tools call is here.
 #pragma once
 
+#include <pthread.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <pthread.h>
 
 // ---------------------------------------------------------------------------------------------
 // Calling conventions and declaration helpers (there is one convention on these targets).
@@ -137,9 +137,9 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 #define FACILITY_WIN32 7
-#define HRESULT_FROM_WIN32(x)                         \
-  ((HRESULT)(x) <= 0 ? ((HRESULT)(x))                 \
-                     : ((HRESULT)(((x) & 0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000)))
+#define HRESULT_FROM_WIN32(x)         \
+  ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) \
+                     : ((HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000)))
 
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
@@ -183,9 +183,15 @@ typedef const CLSID& REFCLSID;
 typedef GUID* LPGUID;
 typedef CLSID* LPCLSID;
 
-inline bool IsEqualGUID(REFGUID a, REFGUID b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
-inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
-inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
+inline bool IsEqualGUID(REFGUID a, REFGUID b) {
+  return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+inline bool operator==(REFGUID a, REFGUID b) {
+  return IsEqualGUID(a, b);
+}
+inline bool operator!=(REFGUID a, REFGUID b) {
+  return !IsEqualGUID(a, b);
+}
 #define IsEqualIID(a, b) IsEqualGUID(a, b)
 #define IsEqualCLSID(a, b) IsEqualGUID(a, b)
 
@@ -228,8 +234,12 @@ BRVST_PLATFORM_API DWORD WINAPI GetLastError();
 BRVST_PLATFORM_API void WINAPI SetLastError(DWORD error);
 }
 
-inline LONG InterlockedIncrement(LONG volatile* p) { return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedDecrement(LONG volatile* p) { return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedIncrement(LONG volatile* p) {
+  return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(LONG volatile* p) {
+  return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
 inline LONG InterlockedExchange(LONG volatile* p, LONG v) {
   return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
 }
@@ -273,10 +283,10 @@ BRVST_PLATFORM_API HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD coInit);
 BRVST_PLATFORM_API void WINAPI CoUninitialize();
 // Creates an object of a class registered in the platform's registry. Nothing is registered
 // until registration arrives: every class answers REGDB_E_CLASSNOTREG.
-BRVST_PLATFORM_API HRESULT WINAPI CoCreateInstance(REFCLSID clsid, IUnknown* outer,
-                                                  DWORD context, REFIID iid, LPVOID* object);
+BRVST_PLATFORM_API HRESULT WINAPI CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context,
+                                                   REFIID iid, LPVOID* object);
 BRVST_PLATFORM_API HRESULT WINAPI CoLockObjectExternal(IUnknown* unknown, BOOL lock,
-                                                      BOOL lastUnlockReleases);
+                                                       BOOL lastUnlockReleases);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -307,7 +317,8 @@ BRVST_PLATFORM_API int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 #define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
-#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define MAKELONG(a, b) \
+  ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 #define MAKEINTATOM(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
@@ -490,7 +501,7 @@ struct WNDCLASSA {
 extern "C" {
 BRVST_PLATFORM_API int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BRVST_PLATFORM_API INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName,
-                                                 HWND owner, DLGPROC dialogProc, LPARAM param);
+                                                  HWND owner, DLGPROC dialogProc, LPARAM param);
 BRVST_PLATFORM_API BOOL WINAPI EndDialog(HWND dialog, INT_PTR result);
 BRVST_PLATFORM_API HWND WINAPI GetDlgItem(HWND dialog, int id);
 BRVST_PLATFORM_API BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
@@ -498,22 +509,22 @@ BRVST_PLATFORM_API UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR text, 
 BRVST_PLATFORM_API ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass);
 BRVST_PLATFORM_API BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance);
 BRVST_PLATFORM_API BOOL WINAPI GetClassInfoA(HINSTANCE instance, LPCSTR className,
-                                            WNDCLASSA* windowClass);
-BRVST_PLATFORM_API HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className,
-                                              LPCSTR windowName, DWORD style, int x, int y,
-                                              int width, int height, HWND parent, HMENU menu,
-                                              HINSTANCE instance, LPVOID param);
+                                             WNDCLASSA* windowClass);
+BRVST_PLATFORM_API HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName,
+                                               DWORD style, int x, int y, int width, int height,
+                                               HWND parent, HMENU menu, HINSTANCE instance,
+                                               LPVOID param);
 BRVST_PLATFORM_API BOOL WINAPI DestroyWindow(HWND window);
 BRVST_PLATFORM_API BOOL WINAPI IsWindow(HWND window);
 BRVST_PLATFORM_API HWND WINAPI GetParent(HWND window);
 BRVST_PLATFORM_API BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
 BRVST_PLATFORM_API int WINAPI GetWindowTextA(HWND window, LPSTR text, int size);
 BRVST_PLATFORM_API LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam,
-                                              LPARAM lParam);
+                                               LPARAM lParam);
 BRVST_PLATFORM_API BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam,
-                                           LPARAM lParam);
+                                            LPARAM lParam);
 BRVST_PLATFORM_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam,
-                                                LPARAM lParam);
+                                                 LPARAM lParam);
 BRVST_PLATFORM_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 BRVST_PLATFORM_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 BRVST_PLATFORM_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
@@ -523,8 +534,8 @@ BRVST_PLATFORM_API BOOL WINAPI ValidateRect(HWND window, const RECT* rect);
 BRVST_PLATFORM_API HWND WINAPI GetWindow(HWND window, UINT command);
 BRVST_PLATFORM_API int WINAPI GetDlgCtrlID(HWND window);
 BRVST_PLATFORM_API int WINAPI GetClassNameA(HWND window, LPSTR className, int size);
-BRVST_PLATFORM_API BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin,
-                                           UINT filterMax, UINT removeMessage);
+BRVST_PLATFORM_API BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
+                                            UINT removeMessage);
 BRVST_PLATFORM_API LRESULT WINAPI DispatchMessageA(const MSG* msg);
 }
 
@@ -612,11 +623,11 @@ struct LOGFONTA {
 
 extern "C" {
 BRVST_PLATFORM_API HBITMAP WINAPI LoadBitmapA(HINSTANCE instance, LPCSTR bitmapName);
-BRVST_PLATFORM_API HFONT WINAPI CreateFontA(int height, int width, int escapement,
-                                           int orientation, int weight, DWORD italic,
-                                           DWORD underline, DWORD strikeOut, DWORD charSet,
-                                           DWORD outPrecision, DWORD clipPrecision,
-                                           DWORD quality, DWORD pitchAndFamily, LPCSTR faceName);
+BRVST_PLATFORM_API HFONT WINAPI CreateFontA(int height, int width, int escapement, int orientation,
+                                            int weight, DWORD italic, DWORD underline,
+                                            DWORD strikeOut, DWORD charSet, DWORD outPrecision,
+                                            DWORD clipPrecision, DWORD quality,
+                                            DWORD pitchAndFamily, LPCSTR faceName);
 BRVST_PLATFORM_API BOOL WINAPI DeleteObject(HGDIOBJ object);
 BRVST_PLATFORM_API int WINAPI GetObjectA(HANDLE object, int size, LPVOID buffer);
 BRVST_PLATFORM_API LONG WINAPI GetBitmapBits(HBITMAP bitmap, LONG size, LPVOID bits);
