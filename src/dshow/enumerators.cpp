@@ -25,27 +25,6 @@ CEnumPins::~CEnumPins() {
   m_pFilter->Release();
 }
 
-STDMETHODIMP CEnumPins::QueryInterface(REFIID riid, void** ppv) {
-  CheckPointer(ppv, E_POINTER);
-  if (riid == IID_IUnknown || riid == IID_IEnumPins) {
-    *ppv = static_cast<IEnumPins*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CEnumPins::AddRef() {
-  return static_cast<ULONG>(m_cRef.fetch_add(1) + 1);
-}
-
-STDMETHODIMP_(ULONG) CEnumPins::Release() {
-  const LONG count = m_cRef.fetch_sub(1) - 1;
-  if (count == 0) delete this;
-  return static_cast<ULONG>(count);
-}
-
 bool CEnumPins::OutOfSync() const {
   return m_pFilter->GetPinVersion() != m_Version;
 }
@@ -132,27 +111,6 @@ CEnumMediaTypes::CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* copyOf) :
 
 CEnumMediaTypes::~CEnumMediaTypes() {
   m_pPin->Release();
-}
-
-STDMETHODIMP CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv) {
-  CheckPointer(ppv, E_POINTER);
-  if (riid == IID_IUnknown || riid == IID_IEnumMediaTypes) {
-    *ppv = static_cast<IEnumMediaTypes*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CEnumMediaTypes::AddRef() {
-  return static_cast<ULONG>(m_cRef.fetch_add(1) + 1);
-}
-
-STDMETHODIMP_(ULONG) CEnumMediaTypes::Release() {
-  const LONG count = m_cRef.fetch_sub(1) - 1;
-  if (count == 0) delete this;
-  return static_cast<ULONG>(count);
 }
 
 bool CEnumMediaTypes::OutOfSync() const {
