@@ -14,6 +14,10 @@ function(brvst_defaults target)
                                              -fno-sanitize-recover=undefined)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
+  if(BRVST_TSAN)
+    target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=thread)
+  endif()
 endfunction()
 
 # A VST 2 plug-in module: no "lib" prefix; on Linux an ELF object that keeps the Windows name.

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config python3
+  build-essential cmake ninja-build pkg-config python3 ccache
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libcli11-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 mingw-w64-tools

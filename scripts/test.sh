@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test: the Linux suite, the sanitizer
-# suite, both Windows builds (i686 compiled and linked, with its host-side checks), and the
-# x86_64 Windows suite under wine64.
+# Installs what is missing, then builds and runs every test: the Linux suite, the suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under ThreadSanitizer,
+# both Windows builds (i686 compiled and linked, with its host-side checks), and the x86_64
+# Windows suite under wine64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -10,7 +11,7 @@ jobs=$(nproc)
 started=$(date +%s)
 step() { printf '\n== %s (%ss)\n' "$*" $(( $(date +%s) - started )) >&2; }
 
-for preset in linux linux-asan mingw-i686 mingw-x64; do
+for preset in linux linux-asan linux-tsan mingw-i686 mingw-x64; do
   step "configure and build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
@@ -20,6 +21,8 @@ step "tests: Linux"
 ctest --preset linux -j"$jobs"
 step "tests: Linux with AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset linux-asan -j"$jobs"
+step "tests: Linux concurrency tests with ThreadSanitizer"
+ctest --preset linux-tsan -j"$jobs"
 step "tests: Windows i686 (checks that run on this machine)"
 ctest --test-dir build/mingw-i686 --output-on-failure
 step "tests: Windows x86_64 under wine64"
