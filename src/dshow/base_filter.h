@@ -12,6 +12,8 @@
 #include "dshow/wide_text.h"
 #include "platform/directshow.h"
 
+#include <atomic>
+
 class CBasePin;
 
 class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
@@ -62,7 +64,8 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   virtual const AMOVIESETUP_FILTER* GetSetupData();
 
   BOOL IsActive();
-  BOOL IsStopped() const { return m_State == State_Stopped; }
+  // Streaming threads ask without the state lock: the state is atomic.
+  BOOL IsStopped() const { return m_State.load(std::memory_order_acquire) == State_Stopped; }
   void IncrementPinVersion();
   // Sends an event to the graph's IMediaEventSink; EC_COMPLETE carries this filter as its
   // second parameter. E_NOTIMPL when the filter is in no graph.
@@ -74,7 +77,7 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   CCritSec* pStateLock() const { return m_pLock; }
 
  protected:
-  FILTER_STATE m_State = State_Stopped;
+  std::atomic<FILTER_STATE> m_State{State_Stopped};
   brvst::ComPtr<IReferenceClock> m_pClock;
   REFERENCE_TIME m_tStart = 0;
   CLSID m_clsid;

@@ -30,15 +30,16 @@ STDMETHODIMP CBasePin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 }
 
 STDMETHODIMP_(ULONG) CBasePin::NonDelegatingAddRef() {
-  return m_pFilter->AddRef();
+  return m_pFilter.load()->AddRef();
 }
 
 STDMETHODIMP_(ULONG) CBasePin::NonDelegatingRelease() {
-  return m_pFilter->Release();
+  return m_pFilter.load()->Release();
 }
 
 BOOL CBasePin::IsStopped() const {
-  return m_pFilter->IsStopped();
+  CBaseFilter* filter = m_pFilter.load();
+  return filter == nullptr || filter->IsStopped();
 }
 
 STDMETHODIMP CBasePin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
@@ -200,8 +201,9 @@ STDMETHODIMP CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
 
 STDMETHODIMP CBasePin::QueryPinInfo(PIN_INFO* pInfo) {
   CheckPointer(pInfo, E_POINTER);
-  pInfo->pFilter = m_pFilter;
-  if (m_pFilter != nullptr) m_pFilter->AddRef();
+  CBaseFilter* filter = m_pFilter.load();
+  pInfo->pFilter = filter;
+  if (filter != nullptr) filter->AddRef();
   WideCopy(pInfo->achName, MAX_PIN_NAME, m_name.c_str());
   pInfo->dir = m_dir;
   return S_OK;

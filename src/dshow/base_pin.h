@@ -14,6 +14,8 @@
 #include "dshow/wide_text.h"
 #include "platform/directshow.h"
 
+#include <atomic>
+
 class CBaseFilter;
 
 class CBasePin : public CUnknown, public IPin, public IQualityControl {
@@ -75,6 +77,11 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   virtual LONG GetMediaTypeVersion();
   void IncrementTypeVersion();
 
+  // For a pin that outlives its filter (one that counts its own references): every later call
+  // answers as a pin without a filter, stopped, instead of reaching into the destroyed filter.
+  void DetachFromFilter() { m_pFilter.store(nullptr); }
+  CBaseFilter* Filter() const { return m_pFilter.load(); }
+
   BOOL IsConnected() const { return m_Connected != nullptr; }
   IPin* GetConnected() const { return m_Connected; }
   BOOL IsStopped() const;
@@ -98,10 +105,12 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   brvst::ComPtr<IPin> m_Connected;
   const PIN_DIRECTION m_dir;
   CCritSec* const m_pLock;
-  BOOL m_bRunTimeError = FALSE;
+  // Set by the streaming thread, cleared by state changes and flushes on other threads.
+  std::atomic<BOOL> m_bRunTimeError{FALSE};
   BOOL m_bCanReconnectWhenActive = FALSE;
   BOOL m_bTryMyTypesFirst = FALSE;
-  CBaseFilter* const m_pFilter;
+  // Null once DetachFromFilter has run.
+  std::atomic<CBaseFilter*> m_pFilter;
   IQualityControl* m_pQSink = nullptr;
   LONG m_TypeVersion = 1;
   CMediaType m_mt;

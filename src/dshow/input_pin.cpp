@@ -92,7 +92,7 @@ STDMETHODIMP CBaseInputPin::Receive(IMediaSample* pSample) {
   if (hr == S_OK) return S_OK;
   m_bRunTimeError = TRUE;
   EndOfStream();
-  m_pFilter->NotifyEvent(EC_ERRORABORT, VFW_E_TYPE_NOT_ACCEPTED, 0);
+  if (CBaseFilter* filter = Filter()) filter->NotifyEvent(EC_ERRORABORT, VFW_E_TYPE_NOT_ACCEPTED, 0);
   return VFW_E_INVALIDMEDIATYPE;
 }
 
@@ -112,10 +112,12 @@ STDMETHODIMP CBaseInputPin::ReceiveMultiple(IMediaSample** pSamples, LONG nSampl
 }
 
 STDMETHODIMP CBaseInputPin::ReceiveCanBlock() {
+  CBaseFilter* filter = Filter();
+  if (filter == nullptr) return S_OK;
   int outputs = 0;
-  const int count = m_pFilter->GetPinCount();
+  const int count = filter->GetPinCount();
   for (int i = 0; i < count; ++i) {
-    CBasePin* pin = m_pFilter->GetPin(i);
+    CBasePin* pin = filter->GetPin(i);
     if (pin == nullptr) break;
     if (pin->Direction() != PINDIR_OUTPUT) continue;
     brvst::ComPtr<IPin> connected;
@@ -148,11 +150,12 @@ STDMETHODIMP CBaseInputPin::Notify(IBaseFilter*, Quality) {
 }
 
 HRESULT CBaseInputPin::PassNotify(Quality& q) {
-  if (m_pQSink != nullptr) return m_pQSink->Notify(m_pFilter, q);
+  CBaseFilter* filter = Filter();
+  if (m_pQSink != nullptr) return m_pQSink->Notify(filter, q);
   if (m_Connected == nullptr) return VFW_E_NOT_FOUND;
   auto upstream = m_Connected.As<IQualityControl>(IID_IQualityControl);
   if (upstream == nullptr) return VFW_E_NOT_FOUND;
-  return upstream->Notify(m_pFilter, q);
+  return upstream->Notify(filter, q);
 }
 
 HRESULT CBaseInputPin::BreakConnect() {

@@ -42,7 +42,7 @@ class CBaseInputPin : public CBasePin, public IMemInputPin {
   HRESULT PassNotify(Quality& q);
 
   BOOL IsReadOnly() const { return m_bReadOnly; }
-  BOOL IsFlushing() const { return m_bFlushing; }
+  BOOL IsFlushing() const { return m_bFlushing.load(std::memory_order_acquire); }
   AM_SAMPLE2_PROPERTIES* SampleProps() { return &m_SampleProps; }
 
   // Decommits and drops the allocator.
@@ -55,6 +55,7 @@ class CBaseInputPin : public CBasePin, public IMemInputPin {
  protected:
   brvst::ComPtr<IMemAllocator> m_pAllocator;
   BYTE m_bReadOnly = FALSE;
-  BOOL m_bFlushing = FALSE;
+  // Set by the flushing thread, read by the streaming thread.
+  std::atomic<BOOL> m_bFlushing{FALSE};
   AM_SAMPLE2_PROPERTIES m_SampleProps{};
 };

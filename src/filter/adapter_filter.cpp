@@ -193,10 +193,6 @@ STDMETHODIMP AdapterFilter::GetClassID(CLSID* clsid) {
   return S_OK;
 }
 
-STDMETHODIMP AdapterFilter::Run(REFERENCE_TIME start) {
-  return CBaseFilter::Run(start);
-}
-
 STDMETHODIMP AdapterFilter::QueryVendorInfo(LPWSTR*) {
   return E_NOTIMPL;
 }
@@ -252,6 +248,9 @@ HRESULT AdapterFilter::CheckAudioType(int, const AM_MEDIA_TYPE* type) const {
   if (type->majortype != MEDIATYPE_Audio || type->bTemporalCompression ||
       !AudioFormatOf(*type, format))
     return VFW_E_TYPE_NOT_ACCEPTED;
+  // Rates past any real device's would only make the plug-in size its buffers for nothing.
+  if (format.nSamplesPerSec < kMinSampleRate || format.nSamplesPerSec > kMaxSampleRate)
+    return VFW_E_TYPE_NOT_ACCEPTED;
   return IsSupportedAudioFormat(format, Record->StereoOnly != 0) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
@@ -289,6 +288,25 @@ HRESULT AdapterFilter::SetStreamFormat(int direction, const AM_MEDIA_TYPE* type)
     outputRate_.store(OutputFormat.nSamplesPerSec, std::memory_order_relaxed);
   }
   return S_OK;
+}
+
+HRESULT AdapterFilter::SetInputFormat(const AM_MEDIA_TYPE& type) {
+  WAVEFORMATEX format;
+  if (!AudioFormatOf(type, format)) return VFW_E_INVALIDMEDIATYPE;
+  CAutoLock lock(&StreamLock);
+  const bool newRate = format.nSamplesPerSec != StreamFormat.nSamplesPerSec;
+  StreamFormat = format;
+  inputFormat_ = format;
+  schedulerRate_ = format.nSamplesPerSec;
+  streamRate_.store(format.nSamplesPerSec, std::memory_order_relaxed);
+  if (newRate && Plugin) Plugin->Resume(1, static_cast<int32_t>(format.nSamplesPerSec), BlockSize);
+  return S_OK;
+}
+
+void AdapterFilter::BeginSegment(REFERENCE_TIME start) {
+  CAutoLock lock(&StreamLock);
+  segmentStart_ = start;
+  segmentMoved_ = true;
 }
 
 }  // namespace brvst

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <vector>
 
 namespace brvst {
 
@@ -65,8 +66,9 @@ class AdapterFilter : public CBaseFilter,
 
   // IPersist (IBaseFilter's and IPersistStream's): the record's filter class.
   STDMETHODIMP GetClassID(CLSID* clsid) override;
-  // IMediaFilter
+  // IMediaFilter. Stop also refuses samples from then on; Pause and Run take them again.
   STDMETHODIMP Stop() override;
+  STDMETHODIMP Pause() override;
   STDMETHODIMP Run(REFERENCE_TIME start) override;
   STDMETHODIMP QueryVendorInfo(LPWSTR* vendorInfo) override;
   // IFilterPageLink
@@ -84,15 +86,27 @@ class AdapterFilter : public CBaseFilter,
   CBasePin* GetPin(int n) override;
   const AMOVIESETUP_FILTER* GetSetupData() override;
 
-  // Formats. `direction` is 0 for the input pin, 1 for an output pin.
+  // Formats. `direction` is 0 for the input pin, 1 for an output pin. Sample rates from
+  // kMinSampleRate to kMaxSampleRate are taken.
+  static constexpr DWORD kMinSampleRate = 1;
+  static constexpr DWORD kMaxSampleRate = 768000;
   HRESULT CheckAudioType(int direction, const AM_MEDIA_TYPE* type) const;
   HRESULT CheckTransform(const AM_MEDIA_TYPE* input, const AM_MEDIA_TYPE* output) const;
   // Makes a newly set type the stream's format and resumes the plug-in at its rate.
   HRESULT SetStreamFormat(int direction, const AM_MEDIA_TYPE* type);
+  // A type that arrived with a sample: the input is read as it says from that sample on. The
+  // plug-in is resumed only when the rate changes, so a change of sample format is seamless.
+  HRESULT SetInputFormat(const AM_MEDIA_TYPE& type);
+  // The input's new segment: positions of later samples are `start` plus their times.
+  void BeginSegment(REFERENCE_TIME start);
 
-  // Processing of one media sample; always S_OK.
-  HRESULT ProcessSample(IMediaSample* sample);
-  HRESULT ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* sample);
+  // Processing of one media sample, called by the input pin's Receive: VFW_E_WRONG_STATE once
+  // the filter is stopped, S_FALSE while the input flushes (the sample is dropped), else S_OK.
+  // `readOnly`: the sample's buffer must not be written. `typeChanged`: it carried a type, which
+  // must not travel on downstream. May throw std::bad_alloc, with nothing delivered.
+  HRESULT ProcessSample(IMediaSample* sample, bool readOnly = false, bool typeChanged = false);
+  void ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* sample, bool readOnly,
+                     bool typeChanged);
 
   // Streaming state.
   void ResetStreaming();
@@ -154,7 +168,12 @@ class AdapterFilter : public CBaseFilter,
   void ProcessEvents(int32_t frames, int32_t& remaining);
   void QueueMidi(const uint8_t* msg, uint32_t channelKey, int32_t deltaFrames);
   void ApplyAutomation(IMediaSample* sample, int32_t remaining);
-  void Deliver(IMediaSample* sample, int32_t frames);
+  // After a new segment: every parameter takes the value its envelope has at `position`, and
+  // the cursor moves to the first point at or after it.
+  void RepositionAutomation(int64_t position);
+  // Output buffers of the first pin that the plug-in does not write.
+  void CompleteOutputs(int32_t frames);
+  void Deliver(IMediaSample* sample, int32_t frames, bool readOnly, bool typeChanged);
 
   std::unique_ptr<vst2::VstMidiEvent[]> midiBlocks_;
   std::unique_ptr<std::unique_ptr<float[]>[]> channelStorage_;
@@ -162,6 +181,15 @@ class AdapterFilter : public CBaseFilter,
   WAVEFORMATEX inputFormat_{};
   // The scheduler's sample rate (read under StreamLock) and its mirrors for other threads.
   DWORD schedulerRate_ = 0;
+  // Set under StreamLock by Stop, cleared by Pause and Run; read under StreamLock by every
+  // sample, so none is processed once Stop has passed the lock.
+  std::atomic<bool> stopped_{true};
+  // The current segment's start (100-ns units), and whether the next sample must first move the
+  // automation there; under StreamLock.
+  REFERENCE_TIME segmentStart_ = 0;
+  bool segmentMoved_ = false;
+  // Parameters already set while moving the automation to a new position (one flag each).
+  std::vector<uint8_t> repositioned_;
   std::atomic<uint32_t> streamRate_{0};
   std::atomic<uint32_t> outputRate_{0};
 };

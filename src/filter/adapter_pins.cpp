@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace brvst {
 namespace {
@@ -25,6 +26,17 @@ int BytesPerFrame(const AM_MEDIA_TYPE& type) {
   WAVEFORMATEX format;
   if (!AudioFormatOf(type, format)) return 0;
   return format.wBitsPerSample / 8 * format.nChannels;
+}
+
+// What a COM method answers for an exception that would otherwise leave it.
+HRESULT ExceptionResult() noexcept {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
 }
 
 }  // namespace
@@ -55,7 +67,11 @@ HRESULT AdapterInputPin::SetMediaType(const CMediaType* type) {
   HRESULT hr = CBaseInputPin::SetMediaType(type);
   if (FAILED(hr)) return hr;
   filter_->CheckAudioType(0, type);
-  return filter_->SetStreamFormat(0, type);
+  try {
+    return filter_->SetStreamFormat(0, type);
+  } catch (...) {
+    return ExceptionResult();
+  }
 }
 
 HRESULT AdapterInputPin::CompleteConnect(IPin* receivePin) {
@@ -75,39 +91,81 @@ HRESULT AdapterInputPin::CompleteConnect(IPin* receivePin) {
 
 STDMETHODIMP AdapterInputPin::Receive(IMediaSample* sample) {
   CheckPointer(sample, E_POINTER);
-  CAutoLock lock(&lock_);
-  filter_->ProcessSample(sample);
-  return S_OK;
+  CAutoLock receive(&receiveLock_);
+  try {
+    return ReceiveLocked(sample);
+  } catch (...) {
+    // Out of memory growing the buffers for a longer sample, say: this sample is not delivered,
+    // and the stream goes on with the next.
+    return ExceptionResult();
+  }
 }
 
-// Stream control goes on to every connected output, in pin order, before this pin's own state
-// changes.
+HRESULT AdapterInputPin::ReceiveLocked(IMediaSample* sample) {
+  // The base checks the state, the flush and a type the sample carries (refused:
+  // VFW_E_INVALIDMEDIATYPE), and reads the sample's properties.
+  HRESULT hr = CBaseInputPin::Receive(sample);
+  if (hr != S_OK) return hr;
+  const bool typeChanged = (m_SampleProps.dwSampleFlags & AM_SAMPLE_TYPECHANGED) != 0;
+  if (typeChanged) {
+    hr = TakeSampleType(sample);
+    if (FAILED(hr)) return hr;
+  }
+  return filter_->ProcessSample(sample, IsReadOnly() != FALSE, typeChanged);
+}
+
+HRESULT AdapterInputPin::TakeSampleType(IMediaSample* sample) {
+  AM_MEDIA_TYPE* type = nullptr;
+  if (sample->GetMediaType(&type) != S_OK || type == nullptr) return VFW_E_INVALIDMEDIATYPE;
+  HRESULT hr = S_OK;
+  {
+    CAutoLock lock(&lock_);
+    hr = m_mt.Set(*type);
+  }
+  // Only the input changes: each output keeps the format it was connected with.
+  if (SUCCEEDED(hr)) hr = filter_->SetInputFormat(*type);
+  DeleteMediaType(type);
+  return hr;
+}
+
 STDMETHODIMP AdapterInputPin::EndOfStream() {
-  CAutoLock lock(&lock_);
+  CAutoLock receive(&receiveLock_);
+  // After the last sample, and not while flushing: it belongs to the data thrown away then.
+  const HRESULT hr = CheckStreaming();
+  if (hr != S_OK) return hr;
   for (int k = 0; k < filter_->OutputPinCount; ++k)
     if (filter_->OutputPins[k]->IsConnected()) filter_->OutputPins[k]->DeliverEndOfStream();
   return CBaseInputPin::EndOfStream();
 }
 
 STDMETHODIMP AdapterInputPin::BeginFlush() {
-  CAutoLock lock(&lock_);
-  for (int k = 0; k < filter_->OutputPinCount; ++k)
-    if (filter_->OutputPins[k]->IsConnected()) filter_->OutputPins[k]->DeliverBeginFlush();
-  return CBaseInputPin::BeginFlush();
+  {
+    CAutoLock filterLock(&filter_->FilterLock);
+    // Samples are dropped from here on; downstream is flushed next, which releases a Receive
+    // that blocks there.
+    CBaseInputPin::BeginFlush();
+    for (int k = 0; k < filter_->OutputPinCount; ++k)
+      if (filter_->OutputPins[k]->IsConnected()) filter_->OutputPins[k]->DeliverBeginFlush();
+  }
+  // Then the sample in progress, if any, is waited for: none from before the flush is
+  // delivered once BeginFlush has returned.
+  CAutoLock receive(&receiveLock_);
+  return S_OK;
 }
 
 STDMETHODIMP AdapterInputPin::EndFlush() {
-  CAutoLock lock(&lock_);
+  CAutoLock filterLock(&filter_->FilterLock);
   for (int k = 0; k < filter_->OutputPinCount; ++k)
     if (filter_->OutputPins[k]->IsConnected()) filter_->OutputPins[k]->DeliverEndFlush();
   return CBaseInputPin::EndFlush();
 }
 
 STDMETHODIMP AdapterInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-  CAutoLock lock(&lock_);
+  CAutoLock receive(&receiveLock_);
   for (int k = 0; k < filter_->OutputPinCount; ++k)
     if (filter_->OutputPins[k]->IsConnected())
       filter_->OutputPins[k]->DeliverNewSegment(start, stop, rate);
+  filter_->BeginSegment(start);
   return CBaseInputPin::NewSegment(start, stop, rate);
 }
 
@@ -143,33 +201,40 @@ STDMETHODIMP_(ULONG) AdapterOutputPin::NonDelegatingRelease() {
 
 HRESULT AdapterOutputPin::CheckMediaType(const CMediaType* type) {
   CAutoLock lock(&lock_);
-  if (orphaned_) return VFW_E_NOT_CONNECTED;
+  AdapterFilter* filter = filter_.load();
+  if (filter == nullptr) return VFW_E_NOT_CONNECTED;
   if (checking_ != 0) return S_OK;
   ReentryFlag flag(checking_);
-  const HRESULT hr = filter_->CheckAudioType(1, type);
+  const HRESULT hr = filter->CheckAudioType(1, type);
   if (FAILED(hr)) return hr;
-  AdapterInputPin* input = filter_->InputPin;
+  AdapterInputPin* input = filter->InputPin;
   if (!input->IsConnected()) return VFW_E_NOT_CONNECTED;
-  if (FAILED(filter_->CheckTransform(&input->CurrentMediaType(), type)))
+  if (FAILED(filter->CheckTransform(&input->CurrentMediaType(), type)))
     return VFW_E_TYPE_NOT_ACCEPTED;
   return S_OK;
 }
 
 HRESULT AdapterOutputPin::SetMediaType(const CMediaType* type) {
   CAutoLock lock(&lock_);
-  if (orphaned_ || !filter_->InputPin->IsConnected()) return VFW_E_NOT_CONNECTED;
+  AdapterFilter* filter = filter_.load();
+  if (filter == nullptr || !filter->InputPin->IsConnected()) return VFW_E_NOT_CONNECTED;
   HRESULT hr = CBaseOutputPin::SetMediaType(type);
   if (FAILED(hr)) return hr;
-  {
-    CAutoLock stream(&filter_->StreamLock);
-    AudioFormatOf(*type, deliveredFormat_);
+  try {
+    {
+      CAutoLock stream(&filter->StreamLock);
+      AudioFormatOf(*type, deliveredFormat_);
+    }
+    return filter->SetStreamFormat(1, type);
+  } catch (...) {
+    return ExceptionResult();
   }
-  return filter_->SetStreamFormat(1, type);
 }
 
 HRESULT AdapterOutputPin::GetMediaType(int position, CMediaType* type) {
-  if (orphaned_) return VFW_S_NO_MORE_ITEMS;
-  AdapterInputPin* input = filter_->InputPin;
+  AdapterFilter* filter = filter_.load();
+  if (filter == nullptr) return VFW_S_NO_MORE_ITEMS;
+  AdapterInputPin* input = filter->InputPin;
   if (!input->IsConnected()) return VFW_S_NO_MORE_ITEMS;
   if (position < 0) return E_INVALIDARG;
   if (position > 0) return VFW_S_NO_MORE_ITEMS;
@@ -186,7 +251,9 @@ HRESULT AdapterOutputPin::DecideBufferSize(IMemAllocator* allocator,
                                            ALLOCATOR_PROPERTIES* request) {
   CheckPointer(allocator, E_POINTER);
   CheckPointer(request, E_POINTER);
-  AdapterInputPin* input = filter_->InputPin;
+  AdapterFilter* filter = filter_.load();
+  if (filter == nullptr) return VFW_E_NOT_CONNECTED;
+  AdapterInputPin* input = filter->InputPin;
   if (input->IsConnected()) {
     IMemAllocator* inputAllocator = nullptr;
     if (SUCCEEDED(input->GetAllocator(&inputAllocator))) {
@@ -211,33 +278,27 @@ STDMETHODIMP AdapterOutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
   CheckPointer(types, E_POINTER);
   CAutoLock lock(&lock_);
   *types = nullptr;
-  if (orphaned_) return VFW_E_NOT_CONNECTED;
+  AdapterFilter* filter = filter_.load();
+  if (filter == nullptr) return VFW_E_NOT_CONNECTED;
   // An output offers exactly what the filter upstream of the input offers.
-  IPin* upstream = filter_->InputPin->GetConnected();
+  IPin* upstream = filter->InputPin->GetConnected();
   if (upstream == nullptr) return VFW_E_NOT_CONNECTED;
   return upstream->EnumMediaTypes(types);
 }
 
 STDMETHODIMP AdapterOutputPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) {
-  if (orphaned_) return VFW_E_NOT_IN_GRAPH;
+  if (Orphaned()) return VFW_E_NOT_IN_GRAPH;
   return CBaseOutputPin::Connect(receivePin, type);
 }
 
-STDMETHODIMP AdapterOutputPin::Disconnect() {
-  if (orphaned_) return S_FALSE;  // nothing connected any more
-  return CBaseOutputPin::Disconnect();
+STDMETHODIMP AdapterOutputPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
+  if (Orphaned()) return VFW_E_NOT_IN_GRAPH;
+  return CBaseOutputPin::ReceiveConnection(connector, type);
 }
 
-STDMETHODIMP AdapterOutputPin::QueryPinInfo(PIN_INFO* info) {
-  CheckPointer(info, E_POINTER);
-  if (!orphaned_) return CBaseOutputPin::QueryPinInfo(info);
-  info->pFilter = nullptr;
-  info->dir = PINDIR_OUTPUT;
-  const LPCWSTR name = Name();
-  int i = 0;
-  for (; i < MAX_PIN_NAME - 1 && name[i] != 0; ++i) info->achName[i] = name[i];
-  info->achName[i] = 0;
-  return S_OK;
+STDMETHODIMP AdapterOutputPin::Disconnect() {
+  if (Orphaned()) return S_FALSE;  // nothing connected any more
+  return CBaseOutputPin::Disconnect();
 }
 
 void AdapterOutputPin::Orphan() {
@@ -248,7 +309,8 @@ void AdapterOutputPin::Orphan() {
     m_Connected->Disconnect();
     DisconnectInternal();
   }
-  orphaned_ = true;
+  filter_.store(nullptr);
+  DetachFromFilter();
 }
 
 }  // namespace brvst

@@ -11,6 +11,10 @@ namespace brvst {
 
 class AdapterFilter;
 
+// Locks: the pin's object lock guards connection and media type; the receive lock serialises
+// what travels in the stream (samples, end of stream, new segments). Flushing takes neither while
+// it passes the flush on: a Receive blocked downstream holds the receive lock until the flush
+// downstream releases it.
 class AdapterInputPin : public CBaseInputPin {
  public:
   AdapterInputPin(const char* objectName, AdapterFilter* filter, HRESULT* phr, LPCWSTR pinName);
@@ -19,7 +23,8 @@ class AdapterInputPin : public CBaseInputPin {
   HRESULT SetMediaType(const CMediaType* type) override;
   HRESULT CompleteConnect(IPin* receivePin) override;
 
-  // Every sample that arrives is processed and delivered, whatever the filter's state.
+  // Refuses samples while the filter is stopped (VFW_E_WRONG_STATE), drops them while flushing
+  // (S_FALSE), takes a type the sample carries as the new input format, and processes the rest.
   STDMETHODIMP Receive(IMediaSample* sample) override;
   STDMETHODIMP EndOfStream() override;
   STDMETHODIMP BeginFlush() override;
@@ -29,7 +34,12 @@ class AdapterInputPin : public CBaseInputPin {
   STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties) override;
 
  private:
+  HRESULT ReceiveLocked(IMediaSample* sample);
+  // Makes a type that arrived with a sample the input's type and the stream's format.
+  HRESULT TakeSampleType(IMediaSample* sample);
+
   CCritSec lock_;
+  CCritSec receiveLock_;
   AdapterFilter* const filter_;
   int32_t checking_ = 0;  // a nested CheckMediaType answers S_OK at once
 };
@@ -50,25 +60,23 @@ class AdapterOutputPin : public CBaseOutputPin {
   STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
   // The IPin methods that reach the filter, guarded for a pin whose filter is gone.
   STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) override;
+  STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
   STDMETHODIMP Disconnect() override;
-  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
 
   // The format this pin delivers, as set with its media type (read under the stream lock).
   const WAVEFORMATEX& DeliveredFormat() const { return deliveredFormat_; }
-  void SetDeliveredFormat(const WAVEFORMATEX& format) { deliveredFormat_ = format; }
 
   // Called by the filter as it is destroyed: the pin lets go of its connection and answers
   // every later call as a pin without a filter.
   void Orphan();
-  bool Orphaned() const { return orphaned_; }
+  bool Orphaned() const { return filter_.load() == nullptr; }
 
  private:
   CCritSec lock_;
-  AdapterFilter* const filter_;
+  std::atomic<AdapterFilter*> filter_;
   int32_t checking_ = 0;
   std::atomic<LONG> references_{0};
   WAVEFORMATEX deliveredFormat_{};
-  bool orphaned_ = false;
 };
 
 }  // namespace brvst

@@ -32,55 +32,80 @@ int32_t FrameBytes(const WAVEFORMATEX& format) {
   return format.wBitsPerSample / 8 * format.nChannels;
 }
 
-// The times and flags of an incoming sample, for the new samples that carry its audio on. Read
-// only when a new sample is needed: the sample passed on itself keeps its own.
+// The times and flags of an incoming sample, for the new samples that carry its audio on: exactly
+// what it has, no times where it has none. Read only when a new sample is needed: the sample
+// passed on itself keeps its own.
 struct SampleStamp {
   explicit SampleStamp(IMediaSample* sample)
-      : discontinuity(sample->IsDiscontinuity() == S_OK), syncPoint(sample->IsSyncPoint() == S_OK) {
-    sample->GetTime(&start, &end);
-    sample->GetMediaTime(&mediaStart, &mediaEnd);
+      : discontinuity(sample->IsDiscontinuity() == S_OK),
+        syncPoint(sample->IsSyncPoint() == S_OK),
+        preroll(sample->IsPreroll() == S_OK) {
+    const HRESULT times = sample->GetTime(&start, &end);
+    hasStart = SUCCEEDED(times);
+    hasEnd = times == S_OK;
+    hasMediaTimes = sample->GetMediaTime(&mediaStart, &mediaEnd) == S_OK;
   }
+  REFERENCE_TIME* Start() { return hasStart ? &start : nullptr; }
+  REFERENCE_TIME* End() { return hasEnd ? &end : nullptr; }
   void CopyTo(IMediaSample* target) {
     target->SetDiscontinuity(discontinuity);
     target->SetSyncPoint(syncPoint);
-    target->SetTime(&start, &end);
-    target->SetMediaTime(&mediaStart, &mediaEnd);
+    target->SetPreroll(preroll);
+    target->SetTime(Start(), End());
+    target->SetMediaTime(hasMediaTimes ? &mediaStart : nullptr,
+                         hasMediaTimes ? &mediaEnd : nullptr);
   }
 
   bool discontinuity;
   bool syncPoint;
+  bool preroll;
+  bool hasStart = false, hasEnd = false, hasMediaTimes = false;
   REFERENCE_TIME start = 0, end = 0, mediaStart = 0, mediaEnd = 0;
 };
 
 }  // namespace
 
-HRESULT AdapterFilter::ProcessSample(IMediaSample* sample) {
+HRESULT AdapterFilter::ProcessSample(IMediaSample* sample, bool readOnly, bool typeChanged) {
   CAutoLock lock(&StreamLock);
+  if (stopped_.load()) return VFW_E_WRONG_STATE;
+  if (InputPin->IsFlushing()) return S_FALSE;
   if (Streaming == 0) StartStreaming();
+  if (segmentMoved_) {
+    REFERENCE_TIME start = 0, end = 0;
+    if (FAILED(sample->GetTime(&start, &end))) start = 0;
+    RepositionAutomation(segmentStart_ + start);
+    segmentMoved_ = false;
+  }
   BYTE* data = nullptr;
   const LONG bytes = sample->GetActualDataLength();
-  if (SUCCEEDED(sample->GetPointer(&data)) && data != nullptr) ProcessBuffer(data, bytes, sample);
+  if (SUCCEEDED(sample->GetPointer(&data)) && data != nullptr)
+    ProcessBuffer(data, bytes, sample, readOnly, typeChanged);
   return S_OK;
 }
 
-HRESULT AdapterFilter::ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* sample) {
+void AdapterFilter::ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* sample, bool readOnly,
+                                  bool typeChanged) {
   // 1. Set-up. Incoming data is read as the input pin's format; a sample before any format (or
   // with no whole frame) carries nothing to process.
   const WAVEFORMATEX& in = inputFormat_;
   const int32_t frameBytes = FrameBytes(in);
-  if (frameBytes <= 0 || !Plugin || ChannelBufferCount < 2) return S_OK;
+  if (frameBytes <= 0 || !Plugin || ChannelBufferCount < 2) return;
   const int32_t frames = std::max<LONG>(byteCount, 0) / frameBytes;
   int32_t remaining = frames;
   MidiEvents.numEvents = 0;
+
+  // Room first: buffers grow (never shrink) for a longer buffer, and the plug-in's block size
+  // with them. Either may run out of memory; nothing of the sample has been taken then, so its
+  // events stay queued for the next one.
+  if (frames > ChannelBufferFrames) AllocateChannelBuffers(ChannelBufferCount, frames);
+  if (frames > Plugin->blockSize && Plugin->effect != nullptr)
+    Plugin->Resume(1, static_cast<int32_t>(StreamFormat.nSamplesPerSec), frames);
 
   // 2. Events due in this buffer (none for a buffer without frames: they wait for the next).
   if (frames > 0) ProcessEvents(frames, remaining);
 
   // 3. Automation due before the end of this buffer.
   ApplyAutomation(sample, remaining);
-
-  // 4. Capacity: buffers grow (never shrink) for a longer buffer.
-  if (frames > ChannelBufferFrames) AllocateChannelBuffers(ChannelBufferCount, frames);
 
   // 5. Input conversion into buffers 0 and 1; further plug-in inputs hear silence.
   ReadFrames(data, frames, in.wFormatTag == WAVE_FORMAT_IEEE_FLOAT, in.nChannels, ChannelBuffers[0],
@@ -91,15 +116,28 @@ HRESULT AdapterFilter::ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* s
 
   // 6. The plug-in, once, in place.
   Plugin->Process(ChannelBuffers.get(), frames, MidiEvents.get());
+  CompleteOutputs(frames);
 
   // 7. Output on every connected pin.
-  Deliver(sample, frames);
+  Deliver(sample, frames, readOnly, typeChanged);
 
   // 8. The next buffer starts where this one ends. Only the streaming thread, under StreamLock,
   // writes the position, so a plain store does what an atomic add would, without its cost.
   StreamPosition.store(StreamPosition.load(std::memory_order_relaxed) + remaining,
                        std::memory_order_relaxed);
-  return S_OK;
+}
+
+void AdapterFilter::CompleteOutputs(int32_t frames) {
+  // Without a plug-in the input passes through. With one, the first pin carries its first two
+  // outputs; where it has fewer, a buffer it did not write would still hold the input.
+  if (Plugin->effect == nullptr || Plugin->numOutputs >= 2) return;
+  if (Plugin->numOutputs == 1) {
+    // A mono instrument or effect is heard on both sides.
+    std::copy_n(ChannelBuffers[0], frames, ChannelBuffers[1]);
+  } else {
+    std::fill_n(ChannelBuffers[0], frames, 0.0f);
+    std::fill_n(ChannelBuffers[1], frames, 0.0f);
+  }
 }
 
 void AdapterFilter::ProcessEvents(int32_t frames, int32_t& remaining) {
@@ -110,8 +148,10 @@ void AdapterFilter::ProcessEvents(int32_t frames, int32_t& remaining) {
     const int64_t position = StreamPosition.load(std::memory_order_relaxed);
     const int64_t rel = static_cast<int64_t>(event.sampleTime) - StreamOrigin.load();
     if (rel >= position + remaining) return;  // belongs to a later buffer; stays held
-    // Where the event falls in this buffer, kept inside it.
-    const int64_t delta = std::clamp<int64_t>(rel - position + jumpOffset, 0, frames - 1);
+    // Where the event falls in this buffer, kept inside it and never before the last jump: an
+    // event that was due before the jump sounds at the jump, not in the timeline left behind.
+    const int64_t earliest = std::min(jumpOffset, frames - 1);
+    const int64_t delta = std::clamp<int64_t>(rel - position + jumpOffset, earliest, frames - 1);
     switch (event.kind) {
       case kOutputMidi:
         QueueMidi(event.msg, event.channelKey, static_cast<int32_t>(delta));
@@ -190,8 +230,10 @@ void AdapterFilter::ApplyAutomation(IMediaSample* sample, int32_t remaining) {
   REFERENCE_TIME start = 0, end = 0;
   sample->GetTime(&start, &end);
   if (start != 0 && end != 0) {
+    // Sample times count from the segment's start.
+    const int64_t limit = segmentStart_ + end;
     while (AutomationCursor != AutomationPoints.end() &&
-           static_cast<int64_t>(AutomationCursor->time) < end) {
+           static_cast<int64_t>(AutomationCursor->time) < limit) {
       Plugin->SetParameter(AutomationCursor->index, AutomationCursor->value);
       ++AutomationCursor;
     }
@@ -207,7 +249,27 @@ void AdapterFilter::ApplyAutomation(IMediaSample* sample, int32_t remaining) {
   }
 }
 
-void AdapterFilter::Deliver(IMediaSample* sample, int32_t frames) {
+void AdapterFilter::RepositionAutomation(int64_t position) {
+  const auto firstDue =
+      std::find_if(AutomationPoints.begin(), AutomationPoints.end(),
+                   [position](const AutomationPoint& p) { return p.time >= position; });
+  // Backwards from there, the first point met of each parameter is its last one before
+  // `position`; the list keeps the point added last first among equal times, as it is applied.
+  const int32_t parameters = std::max(Plugin->numParams, 0);
+  if (repositioned_.size() < static_cast<size_t>(parameters)) repositioned_.resize(parameters);
+  std::fill_n(repositioned_.begin(), parameters, uint8_t{0});
+  for (auto it = firstDue; it != AutomationPoints.begin();) {
+    --it;
+    if (it->index < 0 || it->index >= parameters || repositioned_[it->index] != 0) continue;
+    repositioned_[it->index] = 1;
+    Plugin->SetParameter(it->index, it->value);
+  }
+  AutomationCursor = firstDue;
+  AutomationClock = static_cast<uint32_t>(position);
+}
+
+void AdapterFilter::Deliver(IMediaSample* sample, int32_t frames, bool readOnly,
+                            bool typeChanged) {
   std::optional<SampleStamp> stamp;
   const int32_t inFrameBytes = FrameBytes(inputFormat_);
 
@@ -218,14 +280,17 @@ void AdapterFilter::Deliver(IMediaSample* sample, int32_t frames) {
     const int32_t outFrameBytes = FrameBytes(out);
     if (outFrameBytes <= 0) continue;
 
-    // The first pin passes the incoming sample on, rewritten, when the output fits in it.
+    // The first pin passes the incoming sample on, rewritten, when the output fits in it and
+    // upstream allows writing into it.
     IMediaSample* target = nullptr;
-    const bool reuse = k == 0 && outFrameBytes <= inFrameBytes;
+    const bool reuse = k == 0 && outFrameBytes <= inFrameBytes && !readOnly;
     if (reuse) {
       target = sample;
+      // The type it arrived with was the input's; the output's did not change.
+      if (typeChanged) target->SetMediaType(nullptr);
     } else {
       if (!stamp) stamp.emplace(sample);
-      if (FAILED(pin->GetDeliveryBuffer(&target, &stamp->start, &stamp->end, 0)) ||
+      if (FAILED(pin->GetDeliveryBuffer(&target, stamp->Start(), stamp->End(), 0)) ||
           target == nullptr)
         continue;
       stamp->CopyTo(target);

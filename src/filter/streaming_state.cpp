@@ -12,9 +12,24 @@ STDMETHODIMP AdapterFilter::Stop() {
   return CBaseFilter::Stop();
 }
 
+STDMETHODIMP AdapterFilter::Pause() {
+  const HRESULT hr = CBaseFilter::Pause();
+  if (SUCCEEDED(hr)) stopped_.store(false);
+  return hr;
+}
+
+STDMETHODIMP AdapterFilter::Run(REFERENCE_TIME start) {
+  const HRESULT hr = CBaseFilter::Run(start);
+  if (SUCCEEDED(hr)) stopped_.store(false);
+  return hr;
+}
+
 void AdapterFilter::ResetStreaming() {
   CAutoLock lock(&StreamLock);
   Streaming = 0;
+  // A graph stops downstream filters first, so upstream may still deliver: such samples are
+  // refused, and the next run starts streaming afresh.
+  stopped_.store(true);
 }
 
 void AdapterFilter::StartStreaming() {

@@ -76,7 +76,7 @@ class PassThroughFilter final : public CBaseFilter {
     HRESULT CompleteConnect(IPin* pin) override {
       HRESULT hr = CBaseInputPin::CompleteConnect(pin);
       if (SUCCEEDED(hr) && m_output.IsConnected() && m_output.CurrentMediaType() != m_mt)
-        hr = m_pFilter->ReconnectPin(&m_output, nullptr);
+        hr = Filter()->ReconnectPin(&m_output, nullptr);
       return hr;
     }
     STDMETHODIMP Receive(IMediaSample* sample) override {
