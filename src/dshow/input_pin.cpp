@@ -92,7 +92,8 @@ STDMETHODIMP CBaseInputPin::Receive(IMediaSample* pSample) {
   if (hr == S_OK) return S_OK;
   m_bRunTimeError = TRUE;
   EndOfStream();
-  if (CBaseFilter* filter = Filter()) filter->NotifyEvent(EC_ERRORABORT, VFW_E_TYPE_NOT_ACCEPTED, 0);
+  if (CBaseFilter* filter = Filter())
+    filter->NotifyEvent(EC_ERRORABORT, VFW_E_TYPE_NOT_ACCEPTED, 0);
   return VFW_E_INVALIDMEDIATYPE;
 }
 

@@ -184,18 +184,15 @@ AdapterOutputPin::AdapterOutputPin(const char* objectName, AdapterFilter* filter
                                    LPCWSTR pinName)
     : CBaseOutputPin(objectName, filter, &lock_, phr, pinName), filter_(filter) {}
 
+// The count is atomic and takes no lock: peers add references while they hold locks of their
+// own (ConnectedTo), and the pin calls them under its lock while connecting.
 STDMETHODIMP_(ULONG) AdapterOutputPin::NonDelegatingAddRef() {
-  CAutoLock lock(&lock_);
-  return static_cast<ULONG>(++references_);
+  return static_cast<ULONG>(references_.fetch_add(1) + 1);
 }
 
 STDMETHODIMP_(ULONG) AdapterOutputPin::NonDelegatingRelease() {
-  LONG count;
-  {
-    CAutoLock lock(&lock_);
-    count = --references_;
-  }
-  if (count == 0) delete this;  // after leaving the lock, which dies with the pin
+  const LONG count = references_.fetch_sub(1) - 1;
+  if (count == 0) delete this;
   return static_cast<ULONG>(count);
 }
 

@@ -268,8 +268,7 @@ void AdapterFilter::RepositionAutomation(int64_t position) {
   AutomationClock = static_cast<uint32_t>(position);
 }
 
-void AdapterFilter::Deliver(IMediaSample* sample, int32_t frames, bool readOnly,
-                            bool typeChanged) {
+void AdapterFilter::Deliver(IMediaSample* sample, int32_t frames, bool readOnly, bool typeChanged) {
   std::optional<SampleStamp> stamp;
   const int32_t inFrameBytes = FrameBytes(inputFormat_);
 

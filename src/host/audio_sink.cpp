@@ -50,6 +50,12 @@ class AudioSink::InputPinImpl final : public CBaseInputPin {
   }
 
   STDMETHODIMP Receive(IMediaSample* sample) override {
+    const HRESULT hr = Record(sample);
+    if (hr == S_OK && m_sink->m_options.holdWhilePaused) m_sink->HoldWhilePaused();
+    return hr;
+  }
+
+  HRESULT Record(IMediaSample* sample) {
     CAutoLock lock(m_pLock);
     const HRESULT hr = CBaseInputPin::Receive(sample);
     std::lock_guard data(m_sink->m_dataLock);
@@ -85,7 +91,9 @@ class AudioSink::InputPinImpl final : public CBaseInputPin {
       std::lock_guard data(m_sink->m_dataLock);
       ++m_sink->m_beginFlush;
     }
-    return CBaseInputPin::BeginFlush();
+    const HRESULT hr = CBaseInputPin::BeginFlush();
+    m_sink->ReleaseHeld();
+    return hr;
   }
 
   STDMETHODIMP EndFlush() override {
@@ -136,6 +144,7 @@ STDMETHODIMP AudioSink::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 STDMETHODIMP AudioSink::Run(REFERENCE_TIME tStart) {
   CAutoLock lock(&m_filterLock);
   const HRESULT hr = CBaseFilter::Run(tStart);
+  ReleaseHeld();
   if (FAILED(hr)) return hr;
   bool notify = false;
   {
@@ -152,7 +161,23 @@ STDMETHODIMP AudioSink::Stop() {
     std::lock_guard data(m_dataLock);
     m_completionPending = false;
   }
-  return CBaseFilter::Stop();
+  const HRESULT hr = CBaseFilter::Stop();
+  ReleaseHeld();
+  return hr;
+}
+
+void AudioSink::HoldWhilePaused() {
+  std::unique_lock hold(m_holdLock);
+  ++m_held;
+  m_holdChanged.wait(hold, [this] { return m_State != State_Paused || m_pin->IsFlushing(); });
+  --m_held;
+}
+
+void AudioSink::ReleaseHeld() {
+  // The state or the flush changed before this lock is taken, so a Receive about to wait sees
+  // the change and one already waiting is woken.
+  { std::lock_guard hold(m_holdLock); }
+  m_holdChanged.notify_all();
 }
 
 void AudioSink::OnEndOfStream() {

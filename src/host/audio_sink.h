@@ -7,6 +7,8 @@
 
 #include "dshow/streams.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,6 +26,9 @@ struct AudioSinkOptions {
   // Room reserved up front, so that collecting samples allocates nothing until it is used up.
   size_t reserveBytes = 0;
   size_t reserveSamples = 0;
+  // As a renderer that has prerolled: Receive keeps the sample, and the caller's thread, while
+  // the sink is paused, until it runs or stops or a flush begins.
+  bool holdWhilePaused = false;
 };
 
 // One sample as it arrived.
@@ -79,11 +84,15 @@ class AudioSink final : public CBaseFilter, public IAMFilterMiscFlags {
   CMediaType ConnectedType() const;
   // Forgets everything received.
   void Clear();
+  // Receive calls waiting in the paused sink right now (holdWhilePaused).
+  int HeldCount() const { return m_held.load(); }
 
  private:
   class InputPinImpl;
   AudioSink(AudioSinkOptions options, HRESULT* phr);
   void OnEndOfStream();
+  void HoldWhilePaused();
+  void ReleaseHeld();
 
   CCritSec m_filterLock;
   CCritSec m_pinLock;
@@ -101,6 +110,10 @@ class AudioSink final : public CBaseFilter, public IAMFilterMiscFlags {
   REFERENCE_TIME m_segmentStart = 0;
   double m_segmentRate = 0;
   bool m_completionPending = false;
+
+  std::mutex m_holdLock;  // with m_holdChanged: wakes held Receive calls
+  std::condition_variable m_holdChanged;
+  std::atomic<int> m_held{0};
 };
 
 }  // namespace brvst::host

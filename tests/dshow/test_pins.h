@@ -240,10 +240,15 @@ class FakeInputPin final : public IPin, public IMemInputPin {
   LONG refs = 1;
   Calls calls;
   ComPtr<IMemAllocator> notified;
+  // When set, every call is also logged there as "<name>:<call>", so that the calls made to
+  // several pins show their order.
+  Calls* shared = nullptr;
+  std::string name;
 
  private:
   HRESULT Logged(const char* call, HRESULT result = S_OK) {
     calls.emplace_back(call);
+    if (shared != nullptr) shared->push_back(name + ":" + call);
     return result;
   }
   // Calls the base classes have no business making.

@@ -63,6 +63,7 @@ HRESULT AdapterGraph::ConnectOutput(int pin, const host::AudioFormat& output) {
   options.acceptedTypes.push_back(host::MakeAudioMediaType(output));
   options.reserveBytes = sinkReserveBytes;
   options.reserveSamples = sinkReserveBytes / 64;
+  options.holdWhilePaused = sinksHoldWhilePaused;
   auto sink = host::AudioSink::Create(options);
   graph->AddFilter(sink.get(), W16("sink"));
   const CMediaType type = host::MakeAudioMediaType(output);

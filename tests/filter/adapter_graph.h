@@ -39,6 +39,8 @@ struct AdapterGraph {
   std::vector<int> framesPerSample;
   // Room the sinks reserve up front, so that collecting allocates nothing.
   size_t sinkReserveBytes = 0;
+  // Sinks made from now on hold a sample while paused, as a prerolled renderer does.
+  bool sinksHoldWhilePaused = false;
   PluginRecord record;
   ComPtr<host::FilterGraph> graph;
   ComPtr<host::AudioSource> source;

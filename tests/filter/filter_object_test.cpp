@@ -3,6 +3,7 @@
 
 #include "com_conformance.h"
 #include "filter/adapter_pins.h"
+#include "tests/dshow/test_pins.h"
 #include "vsthost/vst_plug_instance.h"
 
 #include <gtest/gtest.h>
@@ -116,7 +117,38 @@ TEST(FilterLifetime, HostReferencesOnAnOutputPinAreThePinsOwnAndOutliveTheFilter
   IEnumMediaTypes* types = nullptr;
   EXPECT_EQ(pin->EnumMediaTypes(&types), VFW_E_NOT_CONNECTED);
   EXPECT_EQ(pin->Disconnect(), S_FALSE);
+  // Every call that would reach the filter answers as a pin without one.
+  const CMediaType type = host::MakeAudioMediaType({});
+  FakeInputPin peer;
+  EXPECT_EQ(pin->ReceiveConnection(&peer, &type), VFW_E_NOT_IN_GRAPH);
+  EXPECT_EQ(pin->Connect(&peer, &type), VFW_E_NOT_IN_GRAPH);
+  EXPECT_EQ(pin->QueryAccept(&type), S_FALSE);
+  EXPECT_TRUE(peer.calls.empty());
   EXPECT_EQ(pin->Release(), 0u);
+}
+
+TEST(FilterLifetime, AFilterDestroyedWithItsOutputsConnectedLetsTheirPeersGo) {
+  // Without a graph: the test connects the pins and drops the filter without disconnecting.
+  auto source = host::AudioSource::Create({{}, {256}}, {});
+  PluginRecord record = RecordFor(BinPath("probe_2in6out.dll"));
+  FilterPtr filter = MakeFilter(record);
+  ASSERT_EQ(source->OutputPin()->Connect(filter->InputPinObject(), nullptr), S_OK);
+  ComPtr<host::AudioSink> sinks[2] = {host::AudioSink::Create(), host::AudioSink::Create()};
+  for (int k = 0; k < 2; ++k)
+    ASSERT_EQ(filter->OutputPinObject(k)->Connect(sinks[k]->InputPin(), nullptr), S_OK) << k;
+  // The input's peer holds the filter: it goes first, as a graph would take it away.
+  ASSERT_EQ(source->OutputPin()->Disconnect(), S_OK);
+  ASSERT_EQ(filter->InputPinObject()->Disconnect(), S_OK);
+  ComPtr<IPin> kept(filter->OutputPinObject(1));
+  filter.reset();
+
+  for (auto& sink : sinks) {
+    ComPtr<IPin> peer;
+    EXPECT_EQ(sink->InputPin()->ConnectedTo(peer.put()), VFW_E_NOT_CONNECTED);
+  }
+  ComPtr<IPin> peer;
+  EXPECT_EQ(kept->ConnectedTo(peer.put()), VFW_E_NOT_CONNECTED);
+  EXPECT_TRUE(ReleasesLast(kept.Detach()));
 }
 
 TEST(FilterLifetime, RegistrationBuildsAShellWithoutPlugIn) {

@@ -125,6 +125,20 @@ TEST(Processing, LargerBuffersGrowTheChannelBuffersAndTheBlockSize) {
   EXPECT_EQ(g.Received(), input);
 }
 
+// A host time converter whose event times are sample positions.
+struct SampleTimes final : IHostTimeConverter {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE ConvertTime(HostTimeRecord* record, uint32_t target) override {
+    record->format = target;
+    return S_OK;
+  }
+};
+
 // Events queued straight into the filter's queue, as the soft-synth intake queues them.
 class EventTiming : public ::testing::Test {
  protected:
@@ -132,6 +146,25 @@ class EventTiming : public ::testing::Test {
     ASSERT_EQ(g.ConnectInput(), S_OK);
     ASSERT_EQ(g.ConnectOutput(0), S_OK);
     hold.Reset();
+    CAutoLock lock(&g.filter->StreamLock);
+    g.filter->Events->SetTimeConverter(&times);
+  }
+  void TearDown() override {
+    CAutoLock lock(&g.filter->StreamLock);
+    g.filter->Events->SetTimeConverter(nullptr);
+  }
+
+  // A host message for the write segment, at a sample time.
+  void Host(int32_t sampleTime, std::array<uint8_t, 3> msg) {
+    InputEvent e{sampleTime, 0, 0, kHostShortMessage, {msg[0], msg[1], msg[2]}, 1};
+    CAutoLock lock(&g.filter->StreamLock);
+    g.filter->Events->AddInputEvent(e);
+  }
+  // The host's time jump at `at`: the timeline goes on at `to`, later host events belong to it.
+  void Jump(int32_t at, int32_t to) {
+    CAutoLock lock(&g.filter->StreamLock);
+    g.filter->Events->InsertOutputEvent({kOutputTimeJump, at, kMarkerChannelKey, {}, to});
+    g.filter->Events->BeginNewSegment();
   }
 
   void Queue(uint32_t kind, int32_t sampleTime, std::array<uint8_t, 3> msg, uint32_t key = 1,
@@ -156,6 +189,7 @@ class EventTiming : public ::testing::Test {
     return blocks;
   }
 
+  SampleTimes times;
   AdapterGraph g{"probe_effect.dll", kStereoF32, {100}};
   ModuleHold hold{g.record.DllPath};
 };
@@ -207,6 +241,50 @@ TEST_F(EventTiming, ATimeJumpPlacesTheFollowingEventsFromTheJumpOn) {
   EXPECT_EQ(g.filter->StreamPosition.load(), 1000 + 60);
 }
 
+TEST_F(EventTiming, EventsOfTheNewTimelineNeverSoundBeforeTheJump) {
+  Jump(40, 1000);
+  Host(990, {0x90, 60, 100});  // due before the timeline's new start: at the jump
+  Host(1010, {0x90, 61, 100});
+  g.Play(std::vector<float>(200, 0.0f));
+  EXPECT_THAT(Delivered().at(0), ElementsAre(std::array<int, 4>{40, 0x90, 60, 100},
+                                             std::array<int, 4>{50, 0x90, 61, 100}));
+}
+
+TEST_F(EventTiming, SeveralJumpsInABufferALateOneFirstThenAStop) {
+  g.Play(std::vector<float>(200, 0.0f));  // the stream is at 100 now
+  hold.Reset();
+  // Marker times are those of the timeline current when the host announced them; waiting markers
+  // move with every jump before them.
+  Jump(50, 1000);  // already passed: at the buffer's start
+  Host(1030, {0x90, 60, 100});
+  Jump(110, 3000);              // 1060 once re-based: 60 frames into the buffer
+  Host(2990, {0x90, 61, 100});  // before the new start: at that jump
+  Host(3010, {0x90, 62, 100});
+  g.Play(std::vector<float>(200, 0.0f));
+  EXPECT_THAT(Delivered().at(0), ElementsAre(std::array<int, 4>{30, 0x90, 60, 100},
+                                             std::array<int, 4>{60, 0x90, 61, 100},
+                                             std::array<int, 4>{70, 0x90, 62, 100}));
+  EXPECT_EQ(g.filter->StreamPosition.load(), 3000 + 40);
+
+  // The same, and a stop 20 frames after the second jump: it replaces the buffer's messages.
+  g.filter->StreamPosition = 100;
+  hold.Reset();
+  Jump(50, 1000);
+  Host(1030, {0x90, 60, 100});
+  Jump(110, 3000);
+  Host(3010, {0x90, 62, 100});
+  {
+    CAutoLock lock(&g.filter->StreamLock);
+    g.filter->Events->InsertOutputEvent({kOutputStop, 130, kMarkerChannelKey, {}, 0});
+  }
+  g.Play(std::vector<float>(200, 0.0f));
+  const auto block = Delivered().at(0);
+  ASSERT_EQ(block.size(), 16u);
+  for (int channel = 0; channel < 16; ++channel)
+    EXPECT_EQ(block[channel], (std::array<int, 4>{80, 0xB0 + channel, 123, 0}));
+  EXPECT_EQ(g.filter->TransportStopped.load(), 1);
+}
+
 TEST_F(EventTiming, MutedSourcesPassOnlyNoteOffs) {
   g.filter->Keys.ChannelMute.Set(7, 1);
   Queue(kOutputMidi, 1, {0x90, 60, 100}, 7);
@@ -239,9 +317,13 @@ TEST_F(EventTiming, ProgramEventsSelectBankTimes128PlusPatch) {
   EXPECT_EQ(g.plugin().GetProgram(), 1);
   EXPECT_EQ(g.filter->CurrentBank, 0);
   Queue(kOutputProgram, 0, {0, 5, 1});  // bank 1 patch 5: program 133, which this probe lacks
+  Queue(kOutputProgram, 0, {0, 3, 0});  // program 3: one past the probe's last
+  hold.Reset();
   g.Play(std::vector<float>(200, 0.0f));
-  EXPECT_EQ(g.filter->CurrentBank, 1);
-  EXPECT_EQ(g.plugin().GetProgram(), 1) << "out of range: ignored";
+  EXPECT_EQ(g.filter->CurrentBank, 0);
+  for (const auto& e : hold.Entries(probe::kProbeDispatch))
+    EXPECT_NE(e.opcode, vst2::effSetProgram) << "out of range: never sent, program " << e.value;
+  EXPECT_EQ(g.plugin().GetProgram(), 1);
 }
 
 TEST(Nrpn, ControllersSetParametersWhenTheRecordTakesThemAndPassOtherwise) {

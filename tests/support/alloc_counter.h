@@ -32,11 +32,21 @@ class AllocationCounter {
   static bool MallocCounted();
 };
 
+// While one is alive, operator new fails for every request of at least `bytes` bytes (the
+// throwing forms throw std::bad_alloc, the nothrow forms answer null), as when memory runs out.
+class AllocationFailure {
+ public:
+  explicit AllocationFailure(std::size_t bytes);
+  ~AllocationFailure();
+  AllocationFailure(const AllocationFailure&) = delete;
+  AllocationFailure& operator=(const AllocationFailure&) = delete;
+};
+
 namespace detail {
 // Used by the replaced allocation functions.
 void CountNew();
 void CountMalloc();
-void* NewMemory(std::size_t size);  // counted once, as a new
+void* NewMemory(std::size_t size);  // counted once, as a new; null when made to fail
 }  // namespace detail
 
 }  // namespace brvst::test

@@ -185,6 +185,7 @@ TEST_F(EventSchedulerTest, ExpandsEachHostEventType) {
       {"channel aftertouch", WithBytes(at10(kHostChannelAftertouch), 0x55, 0x30), "10: D0 30 00"},
       {"pitch wheel lowest", pitch(-8192), "10: E0 00 00"},
       {"pitch wheel highest", pitch(8191), "10: E0 7F 7F"},
+      {"pitch wheel, the two halves differ", pitch(1000), "10: E0 68 47"},
       {"RPN", ParameterNumber(kHostRpn, 10, 0x0081, 0x0102, 2),
        "10: B2 65 01, 10: B2 64 01, 10: B2 06 02, 10: B2 26 02"},
       {"NRPN", ParameterNumber(kHostNrpn, 10, 0x3FFF, 0xFFFF, 0),
