@@ -16,6 +16,8 @@ const char* FaultName(Fault fault) noexcept {
       return "illegal instruction";
     case Fault::StackOverflow:
       return "stack overflow";
+    case Fault::SoftwareException:
+      return "software exception";
   }
   return "unknown fault";
 }

@@ -29,6 +29,15 @@ struct FaultModuleApi {
   // unhandled; raises a software exception.
   void (*catchUnhandled)(unsigned code, int exitCode);
   void (*raise)(unsigned code, unsigned flags);
+  // Exceptions only. Throws a C++ exception the way another compiler's runtime does: code
+  // 0xE06D7363, not continuable, with the object and its type description as arguments.
+  void (*throwForeignCxx)();
+  // Exceptions only. Raises this code (continuable, with the arguments a debugger would read)
+  // under a process-wide unhandled-exception filter that resumes it; true when the filter saw it.
+  bool (*raiseToUnhandledFilter)(unsigned code);
+  // Exceptions only. Runs inner(context) in a frame of ours whose clean-up, like a destructor or
+  // finally block, adds one to *cleanups whenever an exception unwinds the frame.
+  void (*callUnderCleanup)(void (*inner)(void* context), void* context, int* cleanups);
 };
 
 extern "C" {

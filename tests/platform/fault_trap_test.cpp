@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace brvst::platform {
 namespace {
@@ -38,27 +39,95 @@ struct FaultCase {
   void (*make)(const FaultModuleApi&);
 };
 
-const FaultCase kFaultCases[] = {
+constexpr unsigned kApplicationException = 0xE0425256;
+constexpr unsigned kAccessViolation = 0xC0000005;
+constexpr unsigned kNonContinuable = 1;
+
+const FaultCase kProcessorFaults[] = {
     {"null write", Fault::AccessViolation, [](const FaultModuleApi& m) { m.writeNull(); }},
     {"division", Fault::DivideByZero, [](const FaultModuleApi& m) { m.divide(1, 0); }},
     {"ud2", Fault::IllegalInstruction, [](const FaultModuleApi& m) { m.illegal(); }},
 };
 
+// Unhandled software exceptions, which only structured exceptions have: the trap takes them all,
+// whether or not they may be resumed, and whatever their code.
+const FaultCase kSoftwareExceptions[] = {
+    {"application exception", Fault::SoftwareException,
+     [](const FaultModuleApi& m) { m.raise(kApplicationException, 0); }},
+    {"C++ throw of another compiler", Fault::SoftwareException,
+     [](const FaultModuleApi& m) { m.throwForeignCxx(); }},
+    {"access violation raised by software", Fault::SoftwareException,
+     [](const FaultModuleApi& m) { m.raise(kAccessViolation, kNonContinuable); }},
+};
+
+// Every kind of fault this platform can make at will.
+std::vector<FaultCase> FaultCases(const FaultModuleApi& api) {
+  std::vector<FaultCase> cases(std::begin(kProcessorFaults), std::end(kProcessorFaults));
+  if (api.raise != nullptr)
+    cases.insert(cases.end(), std::begin(kSoftwareExceptions), std::end(kSoftwareExceptions));
+  return cases;
+}
+
 // One kind after another, so that each trap shows the one before left the thread ready for it.
+// A foreign C++ exception above all must come back as a fault, never as an exception of ours.
 TEST_F(FaultTrapTest, ReportsEachKindOfFaultAndAbandonsTheBody) {
-  for (const FaultCase& c : kFaultCases) {
+  for (const FaultCase& c : FaultCases(*api)) {
     SCOPED_TRACE(c.name);
     bool ranPastFault = false;
-    EXPECT_EQ(c.expected, FaultTrap([&] {
-                c.make(*api);
-                ranPastFault = true;
-              }));
+    Fault fault = Fault::None;
+    EXPECT_NO_THROW(fault = FaultTrap([&] {
+                      c.make(*api);
+                      ranPastFault = true;
+                    }));
+    EXPECT_EQ(c.expected, fault);
     EXPECT_FALSE(ranPastFault);
     bool ran = false;
     EXPECT_EQ(Fault::None, FaultTrap([&] { ran = true; }));
     EXPECT_TRUE(ran);
   }
+  EXPECT_EQ(Fault::AccessViolation, FaultTrap([] { api->writeNull(); }));
   EXPECT_EQ(7, api->divide(14, 2));
+}
+
+// A software exception is unwound from, so the clean-ups of the foreign frames it leaves run, as
+// they would for a handler of the host's; a processor fault abandons them as they stand.
+TEST_F(FaultTrapTest, SoftwareExceptionUnwindsForeignFramesAndFaultAbandonsThem) {
+  if (api->callUnderCleanup == nullptr) GTEST_SKIP() << "no software exceptions here";
+  FaultCase cases[] = {kSoftwareExceptions[0], kSoftwareExceptions[1], kSoftwareExceptions[2],
+                       kProcessorFaults[0]};
+  for (FaultCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    int cleanups = 0;
+    EXPECT_EQ(c.expected, FaultTrap([&] {
+                api->callUnderCleanup([](void* p) { static_cast<FaultCase*>(p)->make(*api); }, &c,
+                                      &cleanups);
+              }));
+    EXPECT_EQ(c.expected == Fault::SoftwareException ? 1 : 0, cleanups);
+  }
+}
+
+// What code raises for a debugger to see and then goes on: debug output (narrow and wide) and a
+// thread's name. The trap must not change where each goes: on to the process's unhandled-exception
+// filter, which resumes it, unless a vectored handler resumes it before any frame handler is asked
+// (as the threads library of our own runtime does with thread names).
+TEST_F(FaultTrapTest, DebuggerNotificationsPassThroughTheTrap) {
+  if (api->raiseToUnhandledFilter == nullptr) GTEST_SKIP() << "no software exceptions here";
+  const std::pair<const char*, unsigned> notifications[] = {
+      {"debug output", 0x40010006}, {"wide debug output", 0x4001000A}, {"thread name", 0x406D1388}};
+  ASSERT_TRUE(api->raiseToUnhandledFilter(notifications[0].second))
+      << "debug output must reach the frame handlers, or this test shows nothing";
+  for (const auto& [name, code] : notifications) {
+    SCOPED_TRACE(name);
+    const bool reachesFilterUntrapped = api->raiseToUnhandledFilter(code);
+    bool reachedFilter = false;
+    bool wentOn = false;
+    EXPECT_EQ(Fault::None, FaultTrap([&] {
+                reachedFilter = api->raiseToUnhandledFilter(code);
+                wentOn = true;
+              }));
+    EXPECT_EQ(reachesFilterUntrapped, reachedFilter);
+    EXPECT_TRUE(wentOn);
+  }
 }
 
 TEST_F(FaultTrapTest, BusError) {
@@ -83,17 +152,22 @@ TEST_F(FaultTrapTest, StackOverflow) {
 }
 
 TEST_F(FaultTrapTest, NestedTrapsReportToTheInnermost) {
+  for (const FaultCase& c : FaultCases(*api)) {
+    SCOPED_TRACE(c.name);
+    Fault inner = Fault::None;
+    int levelsFinished = 0;
+    EXPECT_EQ(Fault::None, FaultTrap([&] {
+                EXPECT_EQ(Fault::None, FaultTrap([&] {
+                            inner = FaultTrap([&] { c.make(*api); });
+                            ++levelsFinished;
+                          }));
+                ++levelsFinished;
+              }));
+    EXPECT_EQ(c.expected, inner);
+    EXPECT_EQ(2, levelsFinished);
+  }
+
   Fault inner = Fault::None;
-  int levelsFinished = 0;
-  EXPECT_EQ(Fault::None, FaultTrap([&] {
-              EXPECT_EQ(Fault::None, FaultTrap([&] {
-                          inner = FaultTrap([] { api->illegal(); });
-                          ++levelsFinished;
-                        }));
-              ++levelsFinished;
-            }));
-  EXPECT_EQ(Fault::IllegalInstruction, inner);
-  EXPECT_EQ(2, levelsFinished);
 
   // An inner trap that ends normally hands the thread back to the outer one.
   inner = Fault::AccessViolation;
@@ -107,12 +181,13 @@ TEST_F(FaultTrapTest, NestedTrapsReportToTheInnermost) {
 // Many faults, nested, from two threads at once: each thread keeps its own chain of traps.
 TEST_F(FaultTrapTest, ManyFaultsFromTwoThreadsAtOnce) {
   constexpr int kRounds = 600;
+  const std::vector<FaultCase> cases = FaultCases(*api);
   std::atomic<int> ready{0};
   auto work = [&](int* caught) {
     ready.fetch_add(1);
     while (ready.load() < 2) std::this_thread::yield();
     for (int i = 0; i < kRounds; ++i) {
-      const FaultCase& c = kFaultCases[i % std::size(kFaultCases)];
+      const FaultCase& c = cases[i % cases.size()];
       Fault inner = Fault::None;
       const Fault outer = FaultTrap([&] {
         inner = FaultTrap([&] { c.make(*api); });
@@ -130,8 +205,17 @@ TEST_F(FaultTrapTest, ManyFaultsFromTwoThreadsAtOnce) {
   EXPECT_EQ(kRounds, caught[1]);
 }
 
-TEST_F(FaultTrapTest, CppExceptionsPassThroughUntouched) {
-  EXPECT_THROW(FaultTrap([] { throw std::runtime_error("from the body"); }), std::runtime_error);
+// Where our own C++ exceptions are structured exceptions too (x86_64 Windows), none may pass for
+// a fault: one the body throws reaches the caller as itself, one caught inside the body is no
+// fault at all.
+TEST_F(FaultTrapTest, OwnCppExceptionsAreNeverFaults) {
+  std::string rethrown;
+  try {
+    FaultTrap([] { throw std::runtime_error("from the body"); });
+  } catch (const std::runtime_error& e) {
+    rethrown = e.what();
+  }
+  EXPECT_EQ("from the body", rethrown);
   EXPECT_EQ(Fault::AccessViolation, FaultTrap([] { api->writeNull(); }));
 
   std::string caught;
@@ -154,15 +238,18 @@ TEST_F(FaultTrapTest, FaultHandledByCodeInsideIsLeftToIt) {
 }
 
 TEST_F(FaultTrapTest, FaultLeavesFloatingPointModesAsTheyWere) {
-  ASSERT_EQ(0, std::fesetround(FE_UPWARD));
-  const Fault fault = FaultTrap([] {
-    std::fesetround(FE_TOWARDZERO);
-    api->writeNull();
-  });
-  const int rounding = std::fegetround();
-  std::fesetround(FE_TONEAREST);
-  EXPECT_EQ(Fault::AccessViolation, fault);
-  EXPECT_EQ(FE_UPWARD, rounding);
+  for (const FaultCase& c : FaultCases(*api)) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(0, std::fesetround(FE_UPWARD));
+    const Fault fault = FaultTrap([&] {
+      std::fesetround(FE_TOWARDZERO);
+      c.make(*api);
+    });
+    const int rounding = std::fegetround();
+    std::fesetround(FE_TONEAREST);
+    EXPECT_EQ(c.expected, fault);
+    EXPECT_EQ(FE_UPWARD, rounding);
+  }
 }
 
 // Each death test runs in a fresh process, where the handlers in place before the first trap are
@@ -178,6 +265,14 @@ TEST_F(FaultTrapDeathTest, FaultAfterTrapReachesEarlierHandler) {
         api->writeNull();
       },
       testing::ExitedWithCode(kHandlerExit), "");
+}
+
+// A C++ exception of ours that leaves a body without FaultTrap's net is our own error, not a fault
+// of foreign code: it meets RunFaultTrapped's noexcept and ends the process.
+TEST_F(FaultTrapDeathTest, OwnCppExceptionLeavingABareBodyIsNoFault) {
+  EXPECT_DEATH(
+      RunFaultTrapped([](void*) { throw std::runtime_error("from a bare body"); }, nullptr),
+      "from a bare body");
 }
 
 // How our process-wide signal handler passes on what it does not take: with the fault's details
@@ -210,23 +305,21 @@ TEST_F(FaultTrapDeathTest, SignalsNotTakenGoToTheEarlierDisposition) {
       testing::ExitedWithCode(kNoFault), "");
 }
 
-// Software exceptions go on past the trap to whoever handles them further out, even one that
-// carries a fault's code but cannot be resumed.
-TEST_F(FaultTrapDeathTest, SoftwareExceptionPassesThroughTrap) {
+// The trap takes a software exception before the process's unhandled-exception filter, which
+// would otherwise end the process here, can see it.
+TEST_F(FaultTrapDeathTest, SoftwareExceptionIsTrappedBeforeTheUnhandledFilter) {
   if (api->raise == nullptr) GTEST_SKIP() << "no software exceptions here";
-  constexpr unsigned kApplicationException = 0xE0425256;
-  constexpr unsigned kAccessViolation = 0xC0000005;
-  constexpr unsigned kNonContinuable = 1;
   constexpr int kHandlerExit = 45;
+  constexpr int kTrappedExit = 46;
   for (const auto& [code, flags] :
        {std::pair{kApplicationException, 0u}, std::pair{kAccessViolation, kNonContinuable}}) {
     EXPECT_EXIT(
         {
           api->catchUnhandled(code, kHandlerExit);
-          FaultTrap([&] { api->raise(code, flags); });
-          std::_Exit(1);
+          const Fault fault = FaultTrap([&] { api->raise(code, flags); });
+          std::_Exit(fault == Fault::SoftwareException ? kTrappedExit : 1);
         },
-        testing::ExitedWithCode(kHandlerExit), "")
+        testing::ExitedWithCode(kTrappedExit), "")
         << std::hex << code;
   }
 }

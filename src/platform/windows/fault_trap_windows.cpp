@@ -4,7 +4,8 @@
 // frame handlers innermost first, so a plug-in (or a system DLL it calls) that handles its own
 // exceptions has done so before ours is asked, and ours sees only what would otherwise crash the
 // host. The handler itself lives with each processor's calling frame
-// (fault_trap_windows_<processor>.cpp).
+// (fault_trap_windows_<processor>.cpp). A processor fault is resumed in our frame as it stands;
+// an exception raised by software may forbid resuming, so the handler unwinds to our frame.
 #include "platform/fault_trap.h"
 #include "platform/windows/fault_trap_frame.h"
 
@@ -13,6 +14,13 @@
 namespace brvst::platform {
 namespace {
 
+constexpr DWORD kDebugPrint = 0x40010006;      // DBG_PRINTEXCEPTION_C
+constexpr DWORD kDebugPrintWide = 0x4001000A;  // DBG_PRINTEXCEPTION_WIDE_C
+constexpr DWORD kThreadName = 0x406D1388;
+constexpr DWORD kGccThrow = 0x20474343;   // 'GCC' | 0x20000000: a throw
+constexpr DWORD kGccUnwind = 0x21474343;  // its unwind to a landing pad
+
+// The processor fault a code stands for; Fault::None for any other code.
 Fault Classify(DWORD code) {
   switch (code) {
     case EXCEPTION_ACCESS_VIOLATION:
@@ -75,11 +83,26 @@ void RestoreFpControl(const FpControl& control) {
 
 namespace detail {
 
-bool IsTrappedException(const EXCEPTION_RECORD& record) noexcept {
-  // A non-continuable exception was raised by software, whatever its code says; resuming it
-  // would only raise another.
-  if (record.ExceptionFlags & (EXCEPTION_UNWIND | EXCEPTION_NONCONTINUABLE)) return false;
-  return Classify(record.ExceptionCode) != Fault::None;
+Fault TrappedFault(const EXCEPTION_RECORD& record) noexcept {
+  if (record.ExceptionFlags & EXCEPTION_UNWIND) return Fault::None;
+  switch (record.ExceptionCode) {
+    // Raised by OutputDebugString and by the thread naming convention for a debugger to see; the
+    // code raising them expects to go on afterwards, under a handler of its own or one further out.
+    case kDebugPrint:
+    case kDebugPrintWide:
+    case kThreadName:
+    // Our own runtime's C++ exceptions on x86_64. FaultTrap never lets one leave the body, and one
+    // the adapter throws is no fault of the plug-in's.
+    case kGccThrow:
+    case kGccUnwind:
+      return Fault::None;
+    default:
+      break;
+  }
+  // A non-continuable exception was raised by software, whatever its code says.
+  if (record.ExceptionFlags & EXCEPTION_NONCONTINUABLE) return Fault::SoftwareException;
+  const Fault fault = Classify(record.ExceptionCode);
+  return fault != Fault::None ? fault : Fault::SoftwareException;
 }
 
 }  // namespace detail
@@ -89,13 +112,13 @@ Fault RunFaultTrapped(void (*body)(void*), void* context) noexcept {
   // pending; a host's rounding and denormal settings must survive it.
   const FpControl fpControl = SaveFpControl();
 
-  DWORD code = 0;
-  if (brvst_CallTrapped(body, context, &code) == 0) return Fault::None;
+  Fault fault = Fault::None;
+  if (brvst_CallTrapped(body, context, &fault) == 0) return Fault::None;
   RestoreFpControl(fpControl);
   // The overflow used up the stack's guard page; without a new one the next overflow on this
   // thread would end the process with no exception at all.
-  if (code == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
-  return Classify(code);
+  if (fault == Fault::StackOverflow) _resetstkoflw();
+  return fault;
 }
 
 }  // namespace brvst::platform

@@ -11,23 +11,34 @@ extern "C" {
 extern const char brvst_TrapResume[];
 
 // Frame of brvst_CallTrapped after its prologue (the "establisher frame" the system hands to the
-// handler): [0, 32) the body's home space, [32] the code pointer, [48, 208) xmm6-xmm15, then the
+// handler): [0, 32) the body's home space, [32] the fault pointer, [48, 208) xmm6-xmm15, then the
 // pushed general registers and the return address. Every register the Windows x64 convention
 // preserves is saved, since a fault leaves them holding whatever the body had in them.
-constexpr std::uintptr_t kCodeSlot = 32;
+constexpr std::uintptr_t kFaultSlot = 32;
 
 // Direction, trap and alignment-check flags: clear again on resuming, as the convention promises.
 constexpr DWORD kFlagsToClear = 0x400 | 0x100 | 0x40000;
 
 [[gnu::used]] EXCEPTION_DISPOSITION brvst_TrapHandler(EXCEPTION_RECORD* record,
                                                       void* establisherFrame, CONTEXT* context,
-                                                      void* /*dispatcherContext*/) {
-  if (record == nullptr || context == nullptr || establisherFrame == nullptr ||
-      !brvst::platform::detail::IsTrappedException(*record))
+                                                      DISPATCHER_CONTEXT* dispatch) {
+  using brvst::platform::Fault;
+  if (record == nullptr || context == nullptr || establisherFrame == nullptr || dispatch == nullptr)
     return ExceptionContinueSearch;
+  const Fault fault = brvst::platform::detail::TrappedFault(*record);
+  if (fault == Fault::None) return ExceptionContinueSearch;
   const auto frame = reinterpret_cast<std::uintptr_t>(establisherFrame);
-  **reinterpret_cast<DWORD**>(frame + kCodeSlot) = record->ExceptionCode;
-  // Resume in our own frame; the body's frames below it are abandoned.
+  **reinterpret_cast<Fault**>(frame + kFaultSlot) = fault;
+  if (fault == Fault::SoftwareException) {
+    // Software may raise an exception that must not be resumed, and code that raises one expects
+    // the frames it leaves to be unwound: each frame's handler runs its clean-ups (a plug-in's
+    // destructors and finally blocks) on the way to our frame, where the body's call returns to
+    // brvst_TrapResume. The C runtime's handlers do it so too, the dispatcher's context as scratch.
+    RtlUnwindEx(establisherFrame, const_cast<char*>(brvst_TrapResume), record, nullptr,
+                dispatch->ContextRecord, dispatch->HistoryTable);
+    return ExceptionContinueSearch;  // not reached: the unwind never returns
+  }
+  // A processor fault: resume in our own frame; the body's frames below it are abandoned.
   context->Rsp = frame;
   context->Rip = reinterpret_cast<DWORD64>(brvst_TrapResume);
   context->EFlags &= ~kFlagsToClear;
