@@ -28,6 +28,11 @@ struct WaveType {
     type.cbFormat = sizeof(WAVEFORMATEX);
     type.pbFormat = reinterpret_cast<BYTE*>(&extensible);
   }
+  // The type points at the copy's own format block.
+  WaveType(const WaveType& other) : type(other.type), extensible(other.extensible) {
+    type.pbFormat = reinterpret_cast<BYTE*>(&extensible);
+  }
+  WaveType& operator=(const WaveType&) = delete;
   // WAVEFORMATEXTENSIBLE carrying `subFormat`.
   WaveType& Extensible(const GUID& subFormat, WORD validBits = 0) {
     extensible.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
