@@ -21,8 +21,8 @@ std::string InBin(const char* file) {
   return std::string(BRVST_BIN_DIR) + kPathSeparator + file;
 }
 
-// What the adapter did before it called the loader outside its fault trap: a fault in the
-// module's initialisation, trapped on Linux, would have left the dynamic linker's lock held.
+// The load inside a fault trap, as a cautious host might place it: on Linux a trapped fault in
+// the module's initialisation would leave the dynamic linker's lock held.
 TEST(ModuleCheck, AModuleFaultingWhileItLoadsFailsAndLoadingGoesOn) {
   HMODULE module = nullptr;
   DWORD error = 0;
@@ -49,8 +49,7 @@ TEST(ModuleCheck, AModuleFaultingWhileItLoadsFailsAndLoadingGoesOn) {
 }
 
 TEST(ModuleCheck, Verdicts) {
-  const std::filesystem::path junk =
-      std::filesystem::temp_directory_path() / "brvst_module_check_junk.dll";
+  const std::string junk = InBin("module_check_junk.dll");
   std::ofstream(junk) << "this is no module\n";
   struct Case {
     std::string path;
@@ -59,7 +58,7 @@ TEST(ModuleCheck, Verdicts) {
       {InBin("probe_effect.dll"), ModuleLoad::Loads},
       {InBin("probe_fault_load.dll"), ModuleLoad::InitFails},
       {InBin("no_such_module.dll"), ModuleLoad::Fails},
-      {junk.string(), ModuleLoad::Fails},
+      {junk, ModuleLoad::Fails},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);

@@ -91,7 +91,10 @@ TEST_F(PosixModuleCheck, EachFileIsCheckedOnceUntilItChanges) {
   FreeLibrary(module);
 }
 
-TEST_F(PosixModuleCheck, ConcurrentChecksOfOneFileShareOneHelper) {
+// Named for the ThreadSanitizer preset, which runs the concurrency tests.
+class PosixModuleCheckConcurrency : public PosixModuleCheck {};
+
+TEST_F(PosixModuleCheckConcurrency, ChecksOfOneFileShareOneHelper) {
   const std::string plugin = Copy("probe_effect.dll", "plugin.dll");
   const unsigned before = ModuleChecksStarted();
   constexpr int kThreads = 4;
