@@ -3,6 +3,8 @@
 // opened, as on Windows.
 #include "platform/posix/modules.h"
 
+#include "platform/module_check.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
@@ -67,6 +69,8 @@ bool FileExists(const char* path) {
   return stat(path, &info) == 0;
 }
 
+}  // namespace
+
 std::string AbsolutePath(const char* path) {
   if (path[0] == '/') return path;
   char cwd[4096];
@@ -78,8 +82,6 @@ std::string AbsolutePath(const char* path) {
   absolute += path;
   return absolute;
 }
-
-}  // namespace
 
 link_map* FindModule(HMODULE module) {
   if (module == nullptr) return MainMap();
@@ -130,11 +132,24 @@ HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
   }
   // A relative path with a folder is resolved now, so that the module's file name stays right
   // when the working folder changes later.
-  const std::string path =
-      std::strchr(fileName, '/') != nullptr ? AbsolutePath(fileName) : std::string(fileName);
+  const bool hasFolder = std::strchr(fileName, '/') != nullptr;
+  const std::string path = hasFolder ? AbsolutePath(fileName) : std::string(fileName);
+  // A loaded module gains a reference, as on Windows, and needs no check.
+  if (void* loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD))
+    return static_cast<HMODULE>(loaded);
+  // A fault in a module's static constructors happens inside the dynamic linker, where it either
+  // ends the process or, trapped, leaves the linker's lock held for good. Windows's loader
+  // contains it and fails the load; so do we, from a helper process's attempt. A name without a
+  // folder is a library on the linker's search path, not a plug-in: it is loaded unchecked.
+  if (hasFolder && CheckModuleLoads(path.c_str()).verdict == ModuleLoad::InitFails) {
+    SetLastError(ERROR_DLL_INIT_FAILED);
+    return nullptr;
+  }
+  // Loaded even when the helper could not load it: the failure (a missing dependency, a foreign
+  // file) comes before any of the module's code runs, and this process may supply what the
+  // helper lacked.
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
-    const bool hasFolder = path.find('/') != std::string::npos;
     SetLastError(hasFolder && FileExists(path.c_str()) && IsForeignFile(path.c_str())
                      ? ERROR_BAD_EXE_FORMAT
                      : ERROR_MOD_NOT_FOUND);

@@ -19,6 +19,9 @@ bool ModuleOwns(link_map* module, const void* address);
 // A symbol defined by `module` itself, as GetProcAddress finds exports.
 void* FindModuleSymbol(link_map* module, const char* name);
 
+// `path` made absolute against the working folder.
+std::string AbsolutePath(const char* path);
+
 // The absolute file name of a module; the executable's for the main program.
 std::string ModuleFileName(link_map* module);
 

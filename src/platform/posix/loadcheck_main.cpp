@@ -1,0 +1,61 @@
+// brvst-loadcheck <module>: loads a module so that the process which started us learns whether it
+// can, without loading it itself (platform/module_check.h). Links nothing but the C library and the
+// dynamic linker, so the module meets what it would meet in a host that has not loaded it yet.
+#include "platform/posix/loadcheck_protocol.h"
+
+#include <dlfcn.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+
+namespace {
+
+void Report(const char* text, std::size_t length) {
+  while (length > 0) {
+    const ssize_t written = write(kLoadCheckReportFd, text, length);
+    if (written < 0) return;  // nobody listening any more: the exit code says the rest
+    text += written;
+    length -= static_cast<std::size_t>(written);
+  }
+}
+
+}  // namespace
+
+// Under a sanitizer, a module's fault is the answer we are after, not a finding of the sanitizer's:
+// let the fault end the process as it does in any other build. (The sanitizer's runtime looks
+// these up by name; the host's own options, read after them, still win.)
+extern "C" [[gnu::visibility("default")]] const char* __asan_default_options() {
+  return "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0";
+}
+extern "C" [[gnu::visibility("default")]] const char* __tsan_default_options() {
+  return __asan_default_options();
+}
+
+int main(int argc, char** argv) {
+  if (argc != 2) return kLoadCheckExitUsage;
+#if defined(__linux__)
+  // A module that hangs must not outlive the host that gave up waiting for it.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+  // A fault here is an answer, not a crash worth a core file.
+  const rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
+
+  void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (module != nullptr) {
+    Report(&kLoadCheckLoaded, 1);
+    // At once: no destructor or exit handler of the module runs; its unloading is not in question.
+    _exit(kLoadCheckExitLoaded);
+  }
+  const char* error = dlerror();
+  if (error == nullptr) error = "dlopen failed";
+  Report(&kLoadCheckFailed, 1);
+  Report(error, std::strlen(error));
+  _exit(kLoadCheckExitFailed);
+}
