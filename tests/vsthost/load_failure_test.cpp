@@ -109,6 +109,28 @@ INSTANTIATE_TEST_SUITE_P(Plugins, LoadFault,
                            return info.param.lastOpcode < 0 ? "InEntryPoint" : "InEffOpen";
                          });
 
+// 0x7FFFFFFF inputs is no plug-in the adapter can feed: refused once it is open, and closed
+// before its library goes.
+TEST(LoadFailure, AbsurdCountsAreRefusedAndTheOpenedPlugInIsClosedFirst) {
+  DesktopScript desktop;
+  const std::string path = BinPath("probe_absurd_counts.dll");
+  ModuleHold hold(path);  // keeps the record of calls after the instance frees the library
+  hold.Reset();
+  PluginRecord record = RecordFor(path, "Absurd Probe");
+  FilterPtr filter = MakeFilter(record);
+  VstPlugInstance& plugin = *filter->Plugin;
+
+  EXPECT_THAT(hold.DispatchOpcodes(), ::testing::ElementsAre(vst2::effOpen, vst2::effClose));
+  const auto shown = desktop.shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].kind, Shown::Kind::Box);
+  EXPECT_EQ(shown[0].text, kFailedText + path);
+  EXPECT_EQ(plugin.module, nullptr);
+  EXPECT_EQ(plugin.channelCount, 0);
+  EXPECT_EQ(filter->OutputPinTotal(), 1);
+  ExpectHarmless(plugin);
+}
+
 TEST(LoadFault, APathTooLongForTheRecordIsRefusedRatherThanCut) {
   DesktopScript desktop;
   const std::string path = BinPath(std::string(300, 'x') + ".dll");
