@@ -374,7 +374,10 @@ void VstPlugInstance::Idle() {
     Dispatch(vst2::effEditIdle);
     Dispatch(vst2::effIdle);
   }
-  std::lock_guard<std::recursive_mutex> lock(automationLock);
+  // The window thread never waits here: while a gesture is being reported the countdown
+  // waits for the next pass, which the report sets back to five anyway.
+  std::unique_lock<std::recursive_mutex> lock(automationLock, std::try_to_lock);
+  if (!lock.owns_lock()) return;
   const int32_t countdown = captureCountdown.load(std::memory_order_relaxed);
   if (countdown == 0) return;
   captureCountdown.store(countdown - 1, std::memory_order_relaxed);
