@@ -25,7 +25,7 @@ bool OpenLogged(const probe::ProbeLog* log) {
 
 void* Allocate(std::size_t size) {
   Injection& in = injection;
-  if (in.armed && (in.afterOpen == nullptr || OpenLogged(in.afterOpen)) && in.skip-- == 0) {
+  if (in.armed && OpenLogged(in.afterOpen) && in.skip-- == 0) {
     in.armed = false;
     in.failed = true;
     throw std::bad_alloc();

@@ -7,9 +7,9 @@
 
 namespace brvst::test {
 
-// Makes the allocation `skip` allocations from now fail (0: the next one), once. With `afterOpen`
-// the count starts only once that probe log holds an effOpen call.
-void FailAnAllocation(int skip, const probe::ProbeLog* afterOpen = nullptr);
+// Makes an allocation of this thread fail, once: the one `skip` allocations after the probe log
+// `afterOpen` first holds an effOpen call (0: the first after it).
+void FailAnAllocation(int skip, const probe::ProbeLog* afterOpen);
 // Whether the allocation failed as asked since the last FailAnAllocation; disarms it either way.
 bool AllocationFailed();
 

@@ -137,22 +137,18 @@ TEST(VstPlugInstanceTexts, LongTextsAreCutToTheCallersBufferAndTerminated) {
   EXPECT_EQ(plugin.programNames[0], init) << "the names cached at load";
 
   // The caller's buffer is followed by a guard that nothing may touch.
-  struct Guarded64 {
-    char text[64];
+  struct Guarded {
+    char text[64];  // 32 bytes used for parameter texts: their guard starts within
     char guard[64];
+    bool Intact(size_t from) const {
+      return std::all_of(text + from, guard + sizeof guard, [](char c) { return c == '#'; });
+    }
   };
-  struct Guarded32 {
-    char text[32];
-    char guard[96];
-  };
-  const auto intact = [](const char* guard, size_t size) {
-    return std::all_of(guard, guard + size, [](char c) { return c == '#'; });
-  };
-  Guarded64 program;
+  Guarded program;
   std::memset(&program, '#', sizeof program);
   plugin.GetProgramName(1, program.text);
   EXPECT_EQ(std::string(program.text), "Bright" + std::string(57, '~'));
-  EXPECT_TRUE(intact(program.guard, sizeof program.guard));
+  EXPECT_TRUE(program.Intact(64));
 
   using Getter = void (VstPlugInstance::*)(int32_t, char*);
   const struct {
@@ -163,13 +159,13 @@ TEST(VstPlugInstanceTexts, LongTextsAreCutToTheCallersBufferAndTerminated) {
                {&VstPlugInstance::GetParamDisplay, "0.200"}};
   for (const auto& t : texts) {
     SCOPED_TRACE(t.start);
-    Guarded32 param;
+    Guarded param;
     std::memset(&param, '#', sizeof param);
     (plugin.*t.get)(1, param.text);
     ASSERT_EQ(std::strlen(param.text), 31u);
     EXPECT_EQ(std::string(param.text).rfind(t.start, 0), 0u) << param.text;
     EXPECT_EQ(param.text[30], '~');
-    EXPECT_TRUE(intact(param.guard, sizeof param.guard));
+    EXPECT_TRUE(param.Intact(32));
   }
 }
 
