@@ -561,14 +561,22 @@ TEST(AutomationConcurrency, GesturesStayWholeAndEchoesStayOut) {
   probe.filter->HostObject = &host;
   probe.hold.Control().automateInSetParameter = 1;
   constexpr int kRounds = 20000;
+  std::atomic<int> waiting{3};
   std::atomic<bool> stop{false};
+  const auto startTogether = [&] {
+    --waiting;
+    while (waiting.load() != 0) std::this_thread::yield();
+  };
   std::thread editor([&] {
+    startTogether();
     for (int i = 0; i < kRounds; ++i) plugin.ParameterAutomated(1 + (i / 7) % 2, 0.5f);
   });
   std::thread window([&] {
+    startTogether();
     while (!stop) plugin.Idle();
   });
   std::thread streaming([&] {
+    startTogether();
     for (int i = 0; i < kRounds / 4; ++i) plugin.SetParameter(3, 0.25f);
   });
   editor.join();
