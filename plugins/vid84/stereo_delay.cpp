@@ -35,6 +35,8 @@ double StereoDelay::Glide::next(double target) noexcept {
 
 void StereoDelay::prepare(double sampleRate) {
   sampleRate_ = 0;  // unprepared until the lines exist
+  // The bounds also bound the work: the lines below stay within 2^22 samples.
+  if (!(sampleRate >= kMinSampleRate && sampleRate <= kMaxSampleRate)) return;
   const double longest = std::ceil(kMaxTimeMs * sampleRate / 1000.0) + 2;
   uint32_t size = 1;
   while (size < longest) size <<= 1;
@@ -96,7 +98,8 @@ void StereoDelay::run(const float* inL, const float* inR, float* outL, float* ou
   const double longest = static_cast<double>(mask_) - 1;
   const double delayTarget =
       std::clamp(std::round(target_.timeMs * sampleRate_ / 1000.0), 1.0, longest);
-  const double cutoff = std::clamp<double>(target_.toneHz, 10.0, 0.45 * sampleRate_);
+  // Below about 22 Hz the band ends under the lowest cut-off; the band's end then wins.
+  const double cutoff = std::min(std::max<double>(target_.toneHz, 10.0), 0.45 * sampleRate_);
   const auto tone =
       static_cast<float>(1.0 - std::exp(-2.0 * std::numbers::pi * cutoff / sampleRate_));
   const double feedbackTarget = std::clamp(target_.feedback, 0.0f, kMaxFeedback);

@@ -21,6 +21,10 @@ struct DelaySettings {
 class StereoDelay {
  public:
   static constexpr double kMaxTimeMs = 2000;
+  // The rates the delay runs at. At any other rate (not a number, below 1 Hz, above the fastest
+  // rate audio is sampled at) it stays unprepared and passes its input on.
+  static constexpr double kMinSampleRate = 1;
+  static constexpr double kMaxSampleRate = 768000;
 
   // Sizes the delay lines for `sampleRate` and clears them. The only member that allocates; on
   // failure it throws and leaves the delay unprepared, when process passes its input on.

@@ -184,6 +184,8 @@ intptr_t Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, void* p
     case vst2::effCanBeAutomated:
       return paramInRange ? 1 : 0;
     case vst2::effSetSampleRate:
+      // Zero, negative or not a number is no rate (hosts send 0 before they know theirs): the
+      // last one stays. A rate the delay cannot run at leaves it passing its input on.
       if (opt > 0) {
         sampleRate_ = opt;
         delay_.prepare(sampleRate_);

@@ -13,8 +13,7 @@ struct AdapterResources {
   HFONT PanelFont;             // "Arial", 12 x 5
 };
 
-// The handles InitAdapterResources stored last. ReleaseAdapterResources leaves them as they
-// were (deleted handles included), so holders must not use them after the last object is gone.
+// The handles InitAdapterResources made; null before it and after ReleaseAdapterResources.
 const AdapterResources& SharedResources();
 
 inline constexpr const char kPanelWndClass[] = "PanelWndClass";

@@ -11,7 +11,7 @@ namespace brvst {
 
 char FailureFunctionText[256];
 char FailurePointText[256];
-const char* ErrorPluginName = "";
+std::atomic<const char*> ErrorPluginName{""};
 
 namespace {
 
@@ -87,8 +87,11 @@ void ShowExceptionReport() {
 }
 
 void ShowSeriousErrorReport(const char* pluginName) {
-  ErrorPluginName = pluginName != nullptr ? pluginName : "";
-  const ReportTexts texts{ErrorPluginName, nullptr};
+  const char* name = pluginName != nullptr ? pluginName : "";
+  ErrorPluginName.store(name);
+  // The dialog shows the name given here: another thread's report may already have replaced
+  // the module-wide one.
+  const ReportTexts texts{name, nullptr};
   DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_SERIOUS_ERROR), nullptr, ReportProc,
                   reinterpret_cast<LPARAM>(&texts));
 }

@@ -6,14 +6,17 @@
 
 #include "platform/platform.h"
 
+#include <atomic>
+
 namespace brvst {
 
 // Name of the operation in progress, e.g. "DllGetClassObject".
 extern char FailureFunctionText[256];
 // The last step that operation reached, e.g. "Searching for object".
 extern char FailurePointText[256];
-// The Name of the plug-in record whose plug-in caused a serious error.
-extern const char* ErrorPluginName;
+// The Name of the plug-in record whose plug-in caused the last serious error, kept for a
+// debugger or a crash dump. Each report shows the name it was given, not this.
+extern std::atomic<const char*> ErrorPluginName;
 
 // Starts a checkpoint sequence: both texts are overwritten.
 void SetFailureFunction(const char* function, const char* point);

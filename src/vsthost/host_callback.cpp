@@ -38,6 +38,54 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
   }
 }
 
+// Where the stream is: its rate and its position (a 32-bit sum, signed).
+struct StreamPlace {
+  double sampleRate;
+  int32_t position;
+};
+
+StreamPlace PlaceOf(const AdapterFilter& filter) {
+  const double sampleRate = static_cast<double>(filter.StreamSampleRate());
+  const int32_t position =
+      static_cast<int32_t>(static_cast<uint32_t>(filter.StreamOrigin.load()) +
+                           static_cast<uint32_t>(filter.StreamPosition.load()));
+  return {sampleRate, position};
+}
+
+// The requests that need the instance the calling effect belongs to.
+intptr_t InstanceRequest(VstPlugInstance& instance, int32_t opcode, int32_t index, intptr_t value,
+                         float opt) {
+  switch (opcode) {
+    case vst2::audioMasterAutomate:
+      instance.ParameterAutomated(index, opt);
+      instance.owner->SetDirty(TRUE);
+      return 0;
+    case vst2::audioMasterIdle:
+      if (!IdleGuard.exchange(true)) {
+        instance.Idle();
+        IdleGuard.store(false);
+      }
+      return 0;
+    case vst2::audioMasterGetTime:
+      return reinterpret_cast<intptr_t>(instance.GetTimeInfo(static_cast<int32_t>(value)));
+    case vst2::audioMasterTempoAt:
+      // The position asked about is not used: the answer is the tempo now. Not a time query:
+      // a transport or tempo change stays for the next audioMasterGetTime to report.
+      return TruncateToInt32(instance.TempoNow() * 10000.0);
+    case vst2::audioMasterSizeWindow:
+      instance.SizeWindow(index, static_cast<int32_t>(value));
+      return 0;
+    case vst2::audioMasterGetSampleRate:
+      return static_cast<intptr_t>(instance.owner->OutputSampleRate());
+    case vst2::audioMasterGetBlockSize:
+      return instance.blockSize;
+    case vst2::audioMasterGetDirectory:
+      return reinterpret_cast<intptr_t>(instance.directory);
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
 intptr_t HostCallback(vst2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
@@ -76,83 +124,72 @@ intptr_t HostCallback(vst2::AEffect* effect, int32_t opcode, int32_t index, intp
 
   VstPlugInstance* instance = InstanceOf(effect);
   if (instance == nullptr) return 0;
-  switch (opcode) {
-    case vst2::audioMasterAutomate:
-      instance->ParameterAutomated(index, opt);
-      instance->owner->SetDirty(TRUE);
-      return 0;
-    case vst2::audioMasterIdle:
-      if (!IdleGuard.exchange(true)) {
-        instance->Idle();
-        IdleGuard.store(false);
-      }
-      return 0;
-    case vst2::audioMasterGetTime:
-      return reinterpret_cast<intptr_t>(instance->GetTimeInfo(static_cast<int32_t>(value)));
-    case vst2::audioMasterTempoAt: {
-      // The position asked about is not used: the answer is the tempo now.
-      const vst2::VstTimeInfo* info = instance->GetTimeInfo(vst2::kVstTempoValid);
-      return TruncateToInt32(info->tempo * 10000.0);
-    }
-    case vst2::audioMasterSizeWindow:
-      instance->SizeWindow(index, static_cast<int32_t>(value));
-      return 0;
-    case vst2::audioMasterGetSampleRate:
-      return static_cast<intptr_t>(instance->owner->OutputSampleRate());
-    case vst2::audioMasterGetBlockSize:
-      return instance->blockSize;
-    case vst2::audioMasterGetDirectory:
-      return reinterpret_cast<intptr_t>(instance->directory);
-    default:
-      return 0;
+  try {
+    return InstanceRequest(*instance, opcode, index, value, opt);
+  } catch (...) {
+    return 0;  // out of memory for a thread's time record, say: nothing may reach the plug-in
   }
 }
 
 vst2::VstTimeInfo& VstPlugInstance::TimeRecordForThisThread() {
-  // The streaming thread, while inside Process, fills the instance's own record. A query from
-  // any other thread gets a record of that thread's own, so no two threads ever write one record
-  // while a plug-in reads it.
+  // The streaming thread, while inside Process, fills the instance's own record. Every other
+  // thread gets a record of its own in this instance, so no two threads ever write one record
+  // while a plug-in reads it, and no instance answers from another's.
   const DWORD thread = GetCurrentThreadId();
   if (processThread.load() == thread) return timeInfo;
-  thread_local vst2::VstTimeInfo otherThreadRecord = InitialTimeInfo();
-  return otherThreadRecord;
+  std::lock_guard<std::mutex> lock(timeRecordsLock);
+  std::unique_ptr<vst2::VstTimeInfo>& record = timeRecords[thread];
+  if (!record) record = std::make_unique<vst2::VstTimeInfo>(InitialTimeInfo());
+  return *record;
+}
+
+double VstPlugInstance::HostTempo(int32_t position, double sampleRate) {
+  IHostTempoMap* tempoMap = owner->HostTimeSource;
+  const int32_t ms = sampleRate > 0.0 ? TruncateToInt32(position / (sampleRate * 0.001)) : 0;
+  const LONG ticks = tempoMap->TicksFromMs(ms);
+  const LONG entry = tempoMap->TempoEntryAt(ticks);
+  LONG first = 0;
+  LONG tempo100 = 0;
+  tempoMap->GetTempoEntry(entry, &first, &tempo100);
+  return tempo100 * static_cast<double>(0.01f);
+}
+
+double VstPlugInstance::TempoNow() {
+  if (owner->HostTimeSource == nullptr) return reportedTempo.load();
+  const StreamPlace place = PlaceOf(*owner);
+  return HostTempo(place.position, place.sampleRate);
 }
 
 vst2::VstTimeInfo* VstPlugInstance::GetTimeInfo(int32_t requestMask) {
   vst2::VstTimeInfo& info = TimeRecordForThisThread();
   AdapterFilter& filter = *owner;
 
-  // Read and cleared in one step: a change the intake reports in between is never lost.
+  // Read and cleared in one step: a change the intake reports in between is never lost, and
+  // of two threads asking at once exactly one sees it.
   bool changed = filter.TransportChanged.exchange(0) != 0;
   const bool playing = filter.TransportStopped.load() == 0;
-  const double sampleRate = static_cast<double>(filter.StreamSampleRate());
-  const int32_t position =
-      static_cast<int32_t>(static_cast<uint32_t>(filter.StreamOrigin.load()) +
-                           static_cast<uint32_t>(filter.StreamPosition.load()));
+  const auto [sampleRate, position] = PlaceOf(filter);
   info.sampleRate = sampleRate;
   info.samplePos = position;
   // Before a format is set the sample rate is 0: position and time are then both 0.
   info.nanoSeconds = sampleRate > 0.0 ? position / sampleRate * 1e9 : 0.0;
 
-  if (IHostTempoMap* tempoMap = filter.HostTimeSource) {
+  IHostTempoMap* tempoMap = filter.HostTimeSource;
+  if (tempoMap != nullptr && (requestMask & vst2::kVstPpqPosValid) != 0) {
     const int32_t ms = sampleRate > 0.0 ? TruncateToInt32(position / (sampleRate * 0.001)) : 0;
-    if ((requestMask & vst2::kVstPpqPosValid) != 0) {
-      const LONG ticks = tempoMap->TicksFromMs(ms);
-      const LONG perQuarter = tempoMap->TicksPerQuarter();
-      // A tempo map without a quarter length gives no position; the last one stays.
-      if (perQuarter != 0)
-        info.ppqPos = static_cast<float>(ticks) / static_cast<double>(perQuarter);
-    }
-    if ((requestMask & vst2::kVstTempoValid) != 0) {
-      const LONG ticks = tempoMap->TicksFromMs(ms);
-      const LONG entry = tempoMap->TempoEntryAt(ticks);
-      LONG first = 0;
-      LONG tempo100 = 0;
-      tempoMap->GetTempoEntry(entry, &first, &tempo100);
-      const double tempo = tempo100 * static_cast<double>(0.01f);
-      if (tempo != info.tempo || std::isnan(tempo) || std::isnan(info.tempo)) changed = true;
-      info.tempo = tempo;
-    }
+    const LONG ticks = tempoMap->TicksFromMs(ms);
+    const LONG perQuarter = tempoMap->TicksPerQuarter();
+    // A tempo map without a quarter length gives no position; the last one stays.
+    if (perQuarter != 0) info.ppqPos = static_cast<float>(ticks) / static_cast<double>(perQuarter);
+  }
+  if (tempoMap != nullptr && (requestMask & vst2::kVstTempoValid) != 0) {
+    const double tempo = HostTempo(position, sampleRate);
+    // The instance's last reported tempo, whichever thread asked: a change is reported once.
+    const double previous = reportedTempo.exchange(tempo);
+    if (tempo != previous || std::isnan(tempo) || std::isnan(previous)) changed = true;
+    info.tempo = tempo;
+  } else {
+    info.tempo = reportedTempo.load();
   }
 
   info.flags = (changed ? vst2::kVstTransportChanged : 0) |

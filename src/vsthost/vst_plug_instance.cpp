@@ -8,23 +8,54 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
+#include <new>
 
 namespace brvst {
 namespace {
 
-// Copies at most N - 1 characters and always terminates.
-template <size_t N>
-void CopyTerminated(char (&target)[N], const char* text) {
+// Copies at most size - 1 characters of `text` into `out` and terminates it.
+void CopyCut(char* out, const char* text, size_t size) {
   size_t length = 0;
-  while (length < N - 1 && text[length] != '\0') ++length;
-  std::memcpy(target, text, length);
-  target[length] = '\0';
+  while (length < size - 1 && text[length] != '\0') ++length;
+  std::memcpy(out, text, length);
+  out[length] = '\0';
 }
 
-// Plug-ins write names into buffers whose size the interface merely implies; some write past
-// it. Names are read into this much room first and then cut to the size the adapter keeps.
-constexpr size_t kScratchTextSize = 512;
+template <size_t N>
+void CopyTerminated(char (&target)[N], const char* text) {
+  CopyCut(target, text, N);
+}
+
+// The scratch room for names and texts, one per thread: the window thread and the streaming
+// thread may both ask at once, and nothing is allocated.
+char* ScratchText() {
+  static thread_local char scratch[VstPlugInstance::kScratchTextSize];
+  return scratch;
+}
+
+// The instance whose SetParameter is calling the plug-in's setParameter on this thread: the
+// automation the plug-in echoes from inside it is not the user's. Per thread, so an edit on the
+// editor's thread is never taken for an echo of a host change on the streaming thread.
+thread_local const VstPlugInstance* settingParameterOf = nullptr;
+
+class SettingParameter {
+ public:
+  explicit SettingParameter(const VstPlugInstance* instance) : previous_(settingParameterOf) {
+    settingParameterOf = instance;
+  }
+  ~SettingParameter() { settingParameterOf = previous_; }
+  SettingParameter(const SettingParameter&) = delete;
+  SettingParameter& operator=(const SettingParameter&) = delete;
+
+ private:
+  const VstPlugInstance* previous_;
+};
+
+// A count as the adapter keeps it: negative counts are taken as 0. False when it exceeds `most`.
+bool SaneCount(int32_t reported, int32_t most, int32_t& count) {
+  count = std::max(reported, 0);
+  return count <= most;
+}
 
 // The generic panel's random values: a per-thread linear congruential generator that starts at
 // 1 in every thread and is never reseeded, so each run repeats the same values.
@@ -67,26 +98,50 @@ void VstPlugInstance::Load(const char* path) {
   // A Process call still running on the streaming thread must not see the plug-in change.
   while (busy.load()) Sleep(0);
 
-  bool opened = false;
-  platform::Fault fault = platform::Fault::None;
-  try {
-    fault = platform::FaultTrap([&] { opened = OpenPlugin(path); });
-  } catch (...) {
-    opened = false;  // out of memory while reading the plug-in's programs, say
-  }
-  if (fault != platform::Fault::None) {
-    // The plug-in crashed inside its own code. Its library stays loaded: code of it may still
-    // be referenced (threads, callbacks), and unloading a broken library is no safer.
-    effect = nullptr;
-    numOutputs = numParams = numPrograms = 0;
-    ShowSeriousErrorReport(owner->Record != nullptr ? owner->Record->Name : "");
+  if (!StorePaths(path)) {
+    ReportLoadFailure();
     return;
   }
-  if (!opened) ReportLoadFailure();
+  // The loader and the symbol lookup run outside the fault trap: jumping out of the dynamic
+  // linker after a fault would leave its lock held, and every later load in the process would
+  // hang. A module that faults while it loads is the loader's to refuse.
+  module = LoadLibraryA(dllPath);
+  effect = nullptr;
+  if (module != nullptr) {
+    entry = ProcAddressAs<vst2::EntryProc>(GetProcAddress(module, "main"));
+    if (entry == nullptr) entry = ProcAddressAs<vst2::EntryProc>(GetProcAddress(module, "Main"));
+  }
+  if (module == nullptr || entry == nullptr) {
+    ReportLoadFailure();
+    return;
+  }
+
+  OpenProgress progress;
+  OpenResult result = OpenResult::Refused;
+  platform::Fault fault = platform::Fault::None;
+  try {
+    fault = platform::FaultTrap([&] { result = OpenPlugin(progress); });
+  } catch (...) {
+    result = OpenResult::Refused;  // out of memory while reading the plug-in's programs, say
+  }
+  if (fault != platform::Fault::None) {
+    ReportLoadFault();
+    return;
+  }
+  if (result == OpenResult::Opened) {
+    effect = progress.effect;
+    return;
+  }
+  // An opened plug-in may have started threads or timers of its own: it is closed before its
+  // code is unmapped.
+  if (!CloseRefusedPlugin(progress)) {
+    ReportLoadFault();
+    return;
+  }
+  ReportLoadFailure();
 }
 
-bool VstPlugInstance::OpenPlugin(const char* path) {
-  // Step by step as a plug-in expects it; every value read from it is checked before use.
+bool VstPlugInstance::StorePaths(const char* path) {
   const size_t pathLength = std::strlen(path);
   if (pathLength >= sizeof dllPath) {
     // A path cut to fit would name another file.
@@ -96,47 +151,57 @@ bool VstPlugInstance::OpenPlugin(const char* path) {
   std::memcpy(dllPath, path, pathLength + 1);
   std::memcpy(directory, path, pathLength + 1);
   if (char* separator = std::strrchr(directory, kPathSeparator)) separator[1] = '\0';
+  return true;
+}
 
-  module = LoadLibraryA(dllPath);
-  effect = nullptr;
-  if (module == nullptr) return false;
-  entry = ProcAddressAs<vst2::EntryProc>(GetProcAddress(module, "main"));
-  if (entry == nullptr) entry = ProcAddressAs<vst2::EntryProc>(GetProcAddress(module, "Main"));
-  if (entry == nullptr) return false;
-
+VstPlugInstance::OpenResult VstPlugInstance::OpenPlugin(OpenProgress& progress) {
+  // Step by step as a plug-in expects it; every value read from it is checked before use.
   vst2::AEffect* opened = entry(HostCallback);
-  if (opened == nullptr || opened->dispatcher == nullptr) return false;
+  // The magic first: whatever a module that is no VST plug-in returned from its "main" must not
+  // be written to, nor its fields taken for a dispatcher.
+  if (opened == nullptr || opened->magic != vst2::kEffectMagic) return OpenResult::Refused;
+  if (opened->dispatcher == nullptr) return OpenResult::Refused;
   // From here on the host callback can find this instance.
   opened->resvd1 = reinterpret_cast<intptr_t>(this);
-  if (opened->magic != vst2::kEffectMagic) return false;
+  progress.effect = opened;
 
   auto dispatch = [opened](int32_t opcode, int32_t index, intptr_t value, void* ptr) {
     return opened->dispatcher(opened, opcode, index, value, ptr, 0.0f);
   };
+  progress.openSent = true;
   dispatch(vst2::effOpen, 0, 0, nullptr);
+
+  // The counts size what is allocated below and in the filter: read once, checked, then used.
+  int32_t inputs = 0, outputs = 0, programs = 0, params = 0;
+  if (!SaneCount(opened->numInputs, kMaxChannels, inputs) ||
+      !SaneCount(opened->numOutputs, kMaxChannels, outputs) ||
+      !SaneCount(opened->numPrograms, kMaxPrograms, programs) ||
+      !SaneCount(opened->numParams, kMaxParams, params))
+    return OpenResult::Refused;
 
   canReplacing = (opened->flags & vst2::effFlagsCanReplacing) != 0;
   uniqueId = opened->uniqueID;
   programsAreChunks = (opened->flags & vst2::effFlagsProgramChunks) != 0;
-  numOutputs = std::max(opened->numOutputs, 0);
-  channelCount = std::max({opened->numInputs, opened->numOutputs, 2});
+  numOutputs = outputs;
+  channelCount = std::max({inputs, outputs, 2});
 
   bufferStorage = std::make_unique<std::unique_ptr<float[]>[]>(channelCount);
   ownBuffers = std::make_unique<float*[]>(channelCount);
   channelPointers = std::make_unique<float*[]>(channelCount);
 
   dispatch(vst2::effSetProgram, 0, 0, nullptr);
-  numPrograms = std::max(opened->numPrograms, 0);
+  numPrograms = programs;
   programNames = std::make_unique<ProgramName[]>(numPrograms);
 
   // Plug-ins that answer program 0 by index answer every program that way; the others are
-  // read by switching to each program in turn.
-  static thread_local char scratch[kScratchTextSize];
-  std::memset(scratch, 0, sizeof scratch);
+  // read by switching to each program in turn. Names go into scratch room first: some write
+  // past the 64 bytes the interface implies.
+  char* scratch = ScratchText();
+  std::memset(scratch, 0, sizeof(ProgramName));
   dispatch(vst2::effGetProgramNameIndexed, 0, -1, scratch);
   hasIndexedProgramNames = scratch[0] != '\0';
   for (int32_t i = 0; i < numPrograms; ++i) {
-    std::memset(scratch, 0, sizeof scratch);
+    std::memset(scratch, 0, sizeof(ProgramName));
     if (hasIndexedProgramNames) {
       dispatch(vst2::effGetProgramNameIndexed, i, -1, scratch);
     } else {
@@ -146,7 +211,7 @@ bool VstPlugInstance::OpenPlugin(const char* path) {
     CopyTerminated(programNames[i], scratch);
   }
   dispatch(vst2::effSetProgram, 0, 0, nullptr);
-  numParams = std::max(opened->numParams, 0);
+  numParams = params;
 
   if (dllPath[0] != '\0') {
     const char* separator = std::strrchr(dllPath, kPathSeparator);
@@ -155,20 +220,49 @@ bool VstPlugInstance::OpenPlugin(const char* path) {
   } else {
     name[0] = '\0';
   }
-  effect = opened;
-  return true;
+  return OpenResult::Opened;
+}
+
+bool VstPlugInstance::CloseRefusedPlugin(const OpenProgress& progress) {
+  ForgetPlugin();
+  if (!progress.openSent) return true;
+  vst2::AEffect* opened = progress.effect;
+  const platform::Fault fault = platform::FaultTrap(
+      [opened] { opened->dispatcher(opened, vst2::effClose, 0, 0, nullptr, 0.0f); });
+  return fault == platform::Fault::None;
+}
+
+void VstPlugInstance::ForgetPlugin() {
+  effect = nullptr;
+  numOutputs = numParams = numPrograms = 0;
+  channelCount = 0;
+  canReplacing = programsAreChunks = hasIndexedProgramNames = false;
+  uniqueId = 0;
+  programNames.reset();
+  bufferStorage.reset();
+  ownBuffers.reset();
+  channelPointers.reset();
 }
 
 void VstPlugInstance::ReportLoadFailure() {
-  std::string text = "The following VST plug-in failed to load:-  ";
-  text += dllPath;
-  MessageBoxA(nullptr, text.c_str(), "VST Adapter Error", MB_SYSTEMMODAL);
-  effect = nullptr;
-  numOutputs = numParams = numPrograms = 0;
+  // Without allocating: this also reports running out of memory.
+  static constexpr char kText[] = "The following VST plug-in failed to load:-  ";
+  char text[sizeof kText + sizeof dllPath];
+  std::memcpy(text, kText, sizeof kText - 1);
+  CopyCut(text + sizeof kText - 1, dllPath, sizeof dllPath);
+  ForgetPlugin();
+  MessageBoxA(nullptr, text, "VST Adapter Error", MB_SYSTEMMODAL);
   if (module != nullptr) {
     FreeLibrary(module);
     module = nullptr;
   }
+}
+
+void VstPlugInstance::ReportLoadFault() {
+  // The plug-in crashed inside its own code. Its library stays loaded: code of it may still be
+  // referenced (threads, callbacks), and unloading a broken library is no safer.
+  ForgetPlugin();
+  ShowSeriousErrorReport(owner->Record != nullptr ? owner->Record->Name : "");
 }
 
 bool VstPlugInstance::Unload() {
@@ -195,20 +289,28 @@ void VstPlugInstance::CloseEditor() {
 }
 
 void VstPlugInstance::Resume(int32_t, int32_t sampleRate, int32_t newBlockSize) {
-  Suspend();
   if (effect == nullptr || effect->dispatcher == nullptr) return;
+  // The new buffers first: without them nothing changes, and a running plug-in goes on at its
+  // old block size.
+  const int64_t frames = std::max(newBlockSize, 0);
+  if (frames * channelCount > kMaxWorkSamples) throw std::bad_alloc();
+  auto fresh = std::make_unique<std::unique_ptr<float[]>[]>(channelCount);
+  for (int32_t c = 0; c < channelCount; ++c)
+    fresh[c] = std::make_unique<float[]>(static_cast<size_t>(frames));  // zero-filled
+
+  Suspend();
   const float rate = static_cast<float>(sampleRate);
   Dispatch(vst2::effSetSampleRate, 0, sampleRate, nullptr, rate);
   Dispatch(vst2::effSetBlockSize, 0, newBlockSize);
   owner->BlockSize = newBlockSize;
-  const size_t frames = static_cast<size_t>(std::max(newBlockSize, 0));
+  bufferStorage = std::move(fresh);
   for (int32_t c = 0; c < channelCount; ++c) {
-    bufferStorage[c] = std::make_unique<float[]>(frames);  // zero-filled
     ownBuffers[c] = bufferStorage[c].get();
     channelPointers[c] = ownBuffers[c];
   }
   blockSize = newBlockSize;
   Dispatch(vst2::effMainsChanged, 0, 1);
+  running = true;
   Dispatch(vst2::effSetSampleRate, 0, sampleRate, nullptr, rate);
   Dispatch(vst2::effSetBlockSize, 0, newBlockSize);
   OnResumed();
@@ -219,7 +321,8 @@ void VstPlugInstance::OnResumed() {}
 
 void VstPlugInstance::Suspend() {
   if (effect == nullptr || effect->dispatcher == nullptr) return;
-  Dispatch(vst2::effMainsChanged, 0, 0);
+  // Only a running plug-in is switched off: some assert that they were switched on first.
+  if (running.exchange(false)) Dispatch(vst2::effMainsChanged, 0, 0);
   if (ownBuffers) {
     for (int32_t c = 0; c < channelCount; ++c) {
       bufferStorage[c].reset();
@@ -233,30 +336,36 @@ void VstPlugInstance::Process(float** buffers, int32_t frames, vst2::VstEvents* 
   // Only this thread compares the id with its own; another thread's id never matches whatever
   // it reads, so no ordering is needed.
   processThread.store(GetCurrentThreadId(), std::memory_order_relaxed);
+  // Whichever way the call ends (a larger block may find no memory), it is over.
+  struct CallEnd {
+    VstPlugInstance& instance;
+    ~CallEnd() {
+      instance.processThread.store(0, std::memory_order_relaxed);
+      // Whoever waits for the call to end sees everything it did.
+      instance.busy.store(false, std::memory_order_release);
+    }
+  } callEnd{*this};
+
   if (frames > blockSize)
     Resume(1, static_cast<int32_t>(owner->StreamFormat.nSamplesPerSec), frames);
-  // A block without frames carries nothing for the plug-in (and a plug-in never resumed has no
-  // work buffers yet).
-  if (effect != nullptr && effect->dispatcher != nullptr && frames > 0) {
-    if (events->numEvents != 0) Dispatch(vst2::effProcessEvents, 0, 0, events);
-    if (canReplacing && effect->processReplacing != nullptr) {
-      for (int32_t c = 0; c < channelCount; ++c) channelPointers[c] = buffers[c];
-      effect->processReplacing(effect, channelPointers.get(), channelPointers.get(), frames);
-    } else if (effect->process != nullptr) {
-      // The accumulating call adds into its outputs: give it cleared work buffers and copy
-      // the result back.
-      const size_t bytes = sizeof(float) * static_cast<size_t>(frames);
-      for (int32_t c = 0; c < channelCount; ++c) {
-        std::memset(ownBuffers[c], 0, bytes);
-        channelPointers[c] = buffers[c];
-      }
-      effect->process(effect, channelPointers.get(), ownBuffers.get(), frames);
-      for (int32_t c = 0; c < channelCount; ++c) std::memcpy(buffers[c], ownBuffers[c], bytes);
+  // A block without frames carries nothing for the plug-in, and a plug-in that is not running
+  // has no work buffers and must not be processed.
+  if (effect == nullptr || effect->dispatcher == nullptr || frames <= 0 || !running) return;
+  if (events->numEvents != 0) Dispatch(vst2::effProcessEvents, 0, 0, events);
+  if (canReplacing && effect->processReplacing != nullptr) {
+    for (int32_t c = 0; c < channelCount; ++c) channelPointers[c] = buffers[c];
+    effect->processReplacing(effect, channelPointers.get(), channelPointers.get(), frames);
+  } else if (effect->process != nullptr) {
+    // The accumulating call adds into its outputs: give it cleared work buffers and copy the
+    // result back.
+    const size_t bytes = sizeof(float) * static_cast<size_t>(frames);
+    for (int32_t c = 0; c < channelCount; ++c) {
+      std::memset(ownBuffers[c], 0, bytes);
+      channelPointers[c] = buffers[c];
     }
+    effect->process(effect, channelPointers.get(), ownBuffers.get(), frames);
+    for (int32_t c = 0; c < channelCount; ++c) std::memcpy(buffers[c], ownBuffers[c], bytes);
   }
-  processThread.store(0, std::memory_order_relaxed);
-  // Whoever waits for the call to end sees everything it did.
-  busy.store(false, std::memory_order_release);
 }
 
 void VstPlugInstance::Idle() {
@@ -265,15 +374,20 @@ void VstPlugInstance::Idle() {
     Dispatch(vst2::effEditIdle);
     Dispatch(vst2::effIdle);
   }
-  if (captureCountdown != 0) {
-    --captureCountdown;
-    if (captureCountdown == 0 && capturedParam >= 0) {
-      if (owner->HostObject != nullptr) {
-        LONG index = capturedParam;
-        ParamEditObject(owner)->EndParamEdit(&index, 1);
-      }
-      capturedParam = -1;
+  // The window thread never waits here: while a gesture is being reported the countdown
+  // waits for the next pass, which the report sets back to five anyway.
+  std::unique_lock<std::recursive_mutex> lock(automationLock, std::try_to_lock);
+  if (!lock.owns_lock()) return;
+  const int32_t countdown = captureCountdown.load(std::memory_order_relaxed);
+  if (countdown == 0) return;
+  captureCountdown.store(countdown - 1, std::memory_order_relaxed);
+  const int32_t captured = capturedParam.load(std::memory_order_relaxed);
+  if (countdown == 1 && captured >= 0) {
+    if (owner->HostObject != nullptr) {
+      LONG index = captured;
+      ParamEditObject(owner)->EndParamEdit(&index, 1);
     }
+    capturedParam.store(-1, std::memory_order_relaxed);
   }
 }
 
@@ -287,21 +401,26 @@ void VstPlugInstance::SizeWindow(int32_t, int32_t) {}
 void VstPlugInstance::OnEditorResized() {}
 
 void VstPlugInstance::ParameterAutomated(int32_t index, float value) {
-  if (index < 0 || index >= numParams || suppressAutomation || owner->HostObject == nullptr) return;
+  if (index < 0 || index >= numParams || settingParameterOf == this || owner->HostObject == nullptr)
+    return;
+  // The editor's thread and the streaming thread may both automate while the window thread
+  // idles: one gesture at a time reaches the host, whole.
+  std::lock_guard<std::recursive_mutex> lock(automationLock);
   IHostParamEdit* edit = ParamEditObject(owner);
-  if (capturedParam >= 0 && capturedParam != index) {
-    LONG captured = capturedParam;
-    edit->EndParamEdit(&captured, 1);
-    capturedParam = -1;
+  const int32_t captured = capturedParam.load(std::memory_order_relaxed);
+  if (captured >= 0 && captured != index) {
+    LONG ended = captured;
+    edit->EndParamEdit(&ended, 1);
+    capturedParam.store(-1, std::memory_order_relaxed);
   }
   LONG changed = index;
-  if (capturedParam < 0) {
+  if (capturedParam.load(std::memory_order_relaxed) < 0) {
     edit->BeginParamEdit(&changed, 1);
-    capturedParam = index;
+    capturedParam.store(index, std::memory_order_relaxed);
   }
   float changedValue = value;
   edit->ParamEdited(&changed, 1, &changedValue);
-  captureCountdown = 5;
+  captureCountdown.store(5, std::memory_order_relaxed);
 }
 
 int32_t VstPlugInstance::GetNumPrograms() {
@@ -326,9 +445,18 @@ void VstPlugInstance::GetProgramName(int32_t index, char* out) {
     return;
   }
   if (hasIndexedProgramNames)
-    Dispatch(vst2::effGetProgramNameIndexed, index, -1, out);
+    AskText(vst2::effGetProgramNameIndexed, index, -1, out, sizeof(ProgramName));
   else
     std::memcpy(out, programNames[index], sizeof(ProgramName));
+}
+
+void VstPlugInstance::AskText(int32_t opcode, int32_t index, intptr_t value, char* out,
+                              size_t size) {
+  // Plug-ins write past the sizes the interface implies; the caller's buffer never meets them.
+  char* scratch = ScratchText();
+  std::memset(scratch, 0, size);
+  Dispatch(opcode, index, value, scratch);
+  CopyCut(out, scratch, size);
 }
 
 void VstPlugInstance::SetProgramName(int32_t index, const char* newName) {
@@ -352,7 +480,8 @@ int32_t VstPlugInstance::GetChunk(bool isPreset, void** data) {
 }
 
 int32_t VstPlugInstance::GetNumParams() {
-  return effect != nullptr ? effect->numParams : 0;
+  // Read afresh (plug-ins may change it), but never negative nor beyond what load accepted.
+  return effect != nullptr ? std::clamp(effect->numParams, 0, kMaxParams) : 0;
 }
 
 float VstPlugInstance::GetParameter(int32_t index) {
@@ -364,25 +493,29 @@ float VstPlugInstance::GetParameter(int32_t index) {
 
 void VstPlugInstance::GetParamName(int32_t index, char* out) {
   std::memset(out, 0, vst2::kParamTextSize);
-  if (index >= 0 && index < numParams) Dispatch(vst2::effGetParamName, index, 0, out);
+  if (index >= 0 && index < numParams)
+    AskText(vst2::effGetParamName, index, 0, out, vst2::kParamTextSize);
 }
 
 void VstPlugInstance::GetParamDisplay(int32_t index, char* out) {
-  if (index >= 0 && index < numParams) Dispatch(vst2::effGetParamDisplay, index, 0, out);
+  if (index >= 0 && index < numParams)
+    AskText(vst2::effGetParamDisplay, index, 0, out, vst2::kParamTextSize);
 }
 
 void VstPlugInstance::GetParamLabel(int32_t index, char* out) {
-  if (index >= 0 && index < numParams) Dispatch(vst2::effGetParamLabel, index, 0, out);
+  if (index >= 0 && index < numParams)
+    AskText(vst2::effGetParamLabel, index, 0, out, vst2::kParamTextSize);
 }
 
 void VstPlugInstance::SetParameter(int32_t index, float value) {
-  suppressAutomation = true;
   if (effect != nullptr && effect->setParameter != nullptr && index >= 0 &&
       index < effect->numParams) {
-    effect->setParameter(effect, index, value);
+    {
+      SettingParameter setting(this);
+      effect->setParameter(effect, index, value);
+    }
     if (panel != nullptr) panel->ShowParameter(index, value);
   }
-  suppressAutomation = false;
   owner->SetDirty(TRUE);
 }
 

@@ -101,8 +101,12 @@ TEST(AdapterResources, LiveObjectsKeepTheWindowClassesAndTheLastOneReleasesThem)
   RemoveLiveObject();
   for (const char* name : {kPanelWndClass, kPlugWndClass, kWrapperWndClass})
     EXPECT_FALSE(ClassRegistered(name)) << name;
-  // The deleted handles stay stored but are dead.
-  EXPECT_FALSE(DeleteObject(SharedResources().PanelFont));
+  const AdapterResources& released = SharedResources();
+  for (HGDIOBJ handle :
+       {static_cast<HGDIOBJ>(released.BarBitmap), static_cast<HGDIOBJ>(released.SliderBitmap),
+        static_cast<HGDIOBJ>(released.SliderActiveBitmap),
+        static_cast<HGDIOBJ>(released.PanelFont)})
+    EXPECT_EQ(handle, nullptr) << "a deleted handle is forgotten";
 
   InitAdapterResources();  // made again for the next first object
   EXPECT_TRUE(ClassRegistered(kWrapperWndClass));
@@ -128,6 +132,46 @@ TEST(AdapterResources, BitmapsAndFontHaveTheirSizes) {
   EXPECT_NE(r.PanelFont, nullptr);
   EXPECT_EQ(ReleaseAdapterResources(), S_OK);
   EXPECT_EQ(ReleaseAdapterResources(), S_FALSE) << "nothing left to release";
+}
+
+// A filter counts itself live without asking for the resources: the last object going must
+// then release nothing, least of all a class of the same name someone else registered.
+TEST(AdapterResources, ReleaseWithoutInitReleasesNothing) {
+  SetModuleInstance(GetModuleHandleA(nullptr));
+  ReleaseAdapterResources();  // whatever an earlier test left
+  WNDCLASSA theirs{};
+  theirs.lpfnWndProc = DefWindowProcA;
+  theirs.hInstance = ModuleInstance();
+  theirs.lpszClassName = kPlugWndClass;
+  ASSERT_NE(RegisterClassA(&theirs), 0);
+  AddLiveObject();
+  RemoveLiveObject();
+  EXPECT_EQ(ReleaseAdapterResources(), S_FALSE);
+  EXPECT_TRUE(ClassRegistered(kPlugWndClass));
+
+  // Made while the class exists: still theirs to unregister.
+  InitAdapterResources();
+  EXPECT_EQ(ReleaseAdapterResources(), S_OK);
+  EXPECT_TRUE(ClassRegistered(kPlugWndClass));
+  EXPECT_FALSE(ClassRegistered(kPanelWndClass));
+  EXPECT_NE(UnregisterClassA(kPlugWndClass, ModuleInstance()), FALSE);
+}
+
+// Handle values are recycled (on Windows soon): a second release must not delete whatever the
+// old values name by then.
+TEST(AdapterResources, ASecondReleaseDeletesNothing) {
+  SetModuleInstance(GetModuleHandleA(nullptr));
+  InitAdapterResources();
+  EXPECT_EQ(ReleaseAdapterResources(), S_OK);
+  std::vector<HFONT> later;
+  for (int i = 0; i < 8; ++i)
+    later.push_back(CreateFontA(12, 5, 0, 0, 1, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0, "Arial"));
+  EXPECT_EQ(ReleaseAdapterResources(), S_FALSE);
+  for (HFONT font : later) {
+    LOGFONTA description{};
+    EXPECT_NE(GetObjectA(font, sizeof description, &description), 0) << "deleted by mistake";
+    DeleteObject(font);
+  }
 }
 
 TEST(LiveObjects, CountsFromManyThreadsAreNotLostAndReleaseOnlyOnce) {

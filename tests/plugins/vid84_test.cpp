@@ -189,6 +189,45 @@ INSTANTIATE_TEST_SUITE_P(RatesAndTimes, Vid84EchoTest,
                                            EchoCase{48000, 0.42f}, EchoCase{22050, 0.4134f},
                                            EchoCase{96000, 1.0f}, EchoCase{8000, 0.7f}));
 
+// Whatever rate a host sends, the work stays bounded and the sound sensible: at a rate the delay
+// runs at it delays; what is no rate at all (0, below 0, not a number) keeps the last rate; at a
+// rate it cannot run at it passes its input on.
+TEST_F(Vid84Test, AnyRateGivesBoundedWorkAndSensibleOutput) {
+  enum class Sound { Delays, KeepsTheLastRate, PassesOn };
+  const struct {
+    float rate;
+    Sound sound;
+  } cases[] = {{0.0f, Sound::KeepsTheLastRate}, {-48000.0f, Sound::KeepsTheLastRate},
+               {NAN, Sound::KeepsTheLastRate},  {-INFINITY, Sound::KeepsTheLastRate},
+               {1.0f, Sound::Delays},           {10.0f, Sound::Delays},
+               {768000.0f, Sound::Delays},      {0.5f, Sound::PassesOn},
+               {768001.0f, Sound::PassesOn},    {1e12f, Sound::PassesOn},
+               {INFINITY, Sound::PassesOn},     {1e-30f, Sound::PassesOn}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rate);
+    auto effect = make(c.rate, {.time = 1.0f});
+    Stereo in(64);
+    in.l[0] = 1.0f;
+    in.r[1] = -1.0f;
+    if (c.sound == Sound::PassesOn) {
+      const Stereo out = Run(*effect, in, 64);
+      EXPECT_EQ(out.l, in.l);
+      EXPECT_EQ(out.r, in.r);
+      continue;
+    }
+    const double rate = c.sound == Sound::Delays ? c.rate : 44100.0;  // the plug-in's first
+    const size_t delay = DelayFrames(*effect, rate);
+    in = Stereo(delay + 2);
+    in.l[0] = 1.0f;
+    in.r[1] = -1.0f;
+    const Stereo out = Run(*effect, in, 512);
+    for (size_t i = 0; i < out.l.size(); ++i) {
+      ASSERT_EQ(out.l[i], i == delay ? 1.0f : 0.0f) << "left at " << i << " of echo " << delay;
+      ASSERT_EQ(out.r[i], i == delay + 1 ? -1.0f : 0.0f) << "right at " << i;
+    }
+  }
+}
+
 // Energy of each echo period [k * delay, (k + 1) * delay) of one channel.
 std::vector<double> EchoEnergies(const std::vector<float>& x, size_t delay, size_t echoes) {
   std::vector<double> energies(echoes + 1, 0.0);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -152,10 +153,10 @@ class FakeTempoMap : public IHostTempoMap {
     *tempo = tempo100;
     return S_OK;
   }
-  LONG tempo100 = 12000;
-  LONG perQuarter = 960;
-  LONG lastMs = -1;
-  LONG lastEntry = -1;
+  std::atomic<LONG> tempo100{12000};
+  std::atomic<LONG> perQuarter{960};
+  std::atomic<LONG> lastMs{-1};
+  std::atomic<LONG> lastEntry{-1};
 };
 
 TEST_F(CallbackOnProbe, TempoAndMusicalPositionComeFromTheHostTempoMap) {
@@ -165,8 +166,8 @@ TEST_F(CallbackOnProbe, TempoAndMusicalPositionComeFromTheHostTempoMap) {
   filter().StreamPosition = 72000;  // 1500 ms
   const vst2::VstTimeInfo* info =
       probe.plugin().GetTimeInfo(vst2::kVstPpqPosValid | vst2::kVstTempoValid);
-  EXPECT_EQ(map.lastMs, 1500);
-  EXPECT_EQ(map.lastEntry, 3);
+  EXPECT_EQ(map.lastMs.load(), 1500);
+  EXPECT_EQ(map.lastEntry.load(), 3);
   EXPECT_EQ(info->ppqPos, 3000.0 / 960.0);
   EXPECT_EQ(info->tempo, 119.99999731779099);
   EXPECT_TRUE(info->flags & vst2::kVstTransportChanged) << "the tempo changed from 120";
@@ -177,10 +178,67 @@ TEST_F(CallbackOnProbe, TempoAndMusicalPositionComeFromTheHostTempoMap) {
   // Without the mask bits nothing is asked; a map without a quarter length leaves ppqPos.
   map.lastMs = -1;
   probe.plugin().GetTimeInfo(0);
-  EXPECT_EQ(map.lastMs, -1);
+  EXPECT_EQ(map.lastMs.load(), -1);
   map.perQuarter = 0;
   info = probe.plugin().GetTimeInfo(vst2::kVstPpqPosValid);
   EXPECT_EQ(info->ppqPos, 3000.0 / 960.0);
+  filter().HostTimeSource = nullptr;
+}
+
+vst2::VstTimeInfo* TimeOf(vst2::AEffect* effect, int32_t mask = vst2::kVstTempoValid) {
+  return reinterpret_cast<vst2::VstTimeInfo*>(Call(effect, vst2::audioMasterGetTime, 0, mask));
+}
+
+// Two instances asked from one thread that is not streaming: each answers from a record of its
+// own, with its own tempo, and the records outlive the thread that asked.
+TEST(HostCallbackTime, EachInstanceAnswersFromItsOwnRecordsThatOutliveTheAskingThread) {
+  ProbeFilter withMap("probe_effect.dll");
+  ProbeFilter without("probe_effect.dll");
+  FakeTempoMap map;
+  withMap.filter->HostTimeSource = &map;
+  SetFormat(*withMap.filter, 0, 48000);
+  SetFormat(*without.filter, 0, 48000);
+  without.filter->StreamPosition = 4800;
+
+  vst2::VstTimeInfo* fromMap = nullptr;
+  vst2::VstTimeInfo* plain = nullptr;
+  std::thread([&] {
+    fromMap = TimeOf(withMap.plugin().effect);
+    plain = TimeOf(without.plugin().effect);
+    EXPECT_EQ(TimeOf(without.plugin().effect), plain) << "one record per thread and instance";
+  }).join();
+  ASSERT_NE(fromMap, nullptr);
+  ASSERT_NE(plain, nullptr);
+  EXPECT_NE(fromMap, plain);
+  EXPECT_EQ(fromMap->tempo, 119.99999731779099);
+  EXPECT_EQ(plain->tempo, 120.0);
+  EXPECT_EQ(plain->samplePos, 4800.0);
+  EXPECT_EQ(fromMap->samplePos, 0.0);
+  withMap.filter->HostTimeSource = nullptr;
+}
+
+// audioMasterTempoAt is no time query: the changes stay for the next audioMasterGetTime, which
+// reports each of them once, whichever thread asks.
+TEST_F(CallbackOnProbe, TempoAtLeavesChangesForTheNextTimeQuery) {
+  FakeTempoMap map;
+  filter().HostTimeSource = &map;
+  SetFormat(filter(), 0, 48000);
+  filter().TransportChanged = 1;
+  EXPECT_EQ(Call(effect(), vst2::audioMasterTempoAt), 1199999);
+  EXPECT_EQ(filter().TransportChanged.load(), 1);
+  EXPECT_TRUE(TimeOf(effect(), 0)->flags & vst2::kVstTransportChanged);
+  EXPECT_TRUE(TimeOf(effect())->flags & vst2::kVstTransportChanged) << "the tempo, from 120";
+  EXPECT_FALSE(TimeOf(effect())->flags & vst2::kVstTransportChanged);
+
+  map.tempo100 = 9000;
+  EXPECT_EQ(Call(effect(), vst2::audioMasterTempoAt), 899999);
+  EXPECT_EQ(Call(effect(), vst2::audioMasterTempoAt), 899999);
+  int32_t otherFlags = 0;
+  std::thread([&] { otherFlags = TimeOf(effect())->flags; }).join();
+  EXPECT_TRUE(otherFlags & vst2::kVstTransportChanged);
+  const vst2::VstTimeInfo* info = TimeOf(effect());
+  EXPECT_FALSE(info->flags & vst2::kVstTransportChanged) << "reported once, on the other thread";
+  EXPECT_EQ(info->tempo, 9000 * static_cast<double>(0.01f));
   filter().HostTimeSource = nullptr;
 }
 
@@ -206,7 +264,9 @@ TEST_F(CallbackOnProbe, QueriesFromAnotherThreadDoNotShareTheStreamingThreadsRec
   EXPECT_NE(other, &probe.plugin().timeInfo);
 }
 
-TEST_F(CallbackOnProbe, ATransportChangeIsSeenByExactlyOneOfManyConcurrentQueries) {
+class TimeInfoConcurrency : public CallbackOnProbe {};
+
+TEST_F(TimeInfoConcurrency, ATransportChangeIsSeenByExactlyOneOfManyConcurrentQueries) {
   SetFormat(filter(), 0, 44100);
   for (int round = 0; round < 200; ++round) {
     filter().TransportChanged = 1;
@@ -217,6 +277,41 @@ TEST_F(CallbackOnProbe, ATransportChangeIsSeenByExactlyOneOfManyConcurrentQuerie
     b.join();
     ASSERT_EQ(seen.load(), 1) << "round " << round;
   }
+}
+
+// The streaming thread asks inside Process while other threads ask for time and tempo.
+TEST_F(TimeInfoConcurrency, StreamingAndOtherThreadsAskAtOnce) {
+  FakeTempoMap map;
+  filter().HostTimeSource = &map;
+  SetFormat(filter(), 0, 44100);
+  probe.plugin().Resume(1, 44100, 64);
+  probe.hold.Control().getTimeInProcess = 1;
+  probe.hold.Control().timeMask = vst2::kVstTempoValid | vst2::kVstPpqPosValid;
+  std::atomic<bool> stop{false};
+  std::atomic<int> changes{0};
+  const auto ask = [&] {
+    while (!stop) {
+      const vst2::VstTimeInfo* info = TimeOf(effect(), 0xFFFF);
+      changes += (info->flags & vst2::kVstTransportChanged) != 0;
+      EXPECT_EQ(info->tempo, 119.99999731779099);
+      EXPECT_EQ(Call(effect(), vst2::audioMasterTempoAt), 1199999);
+    }
+  };
+  std::thread first(ask);
+  std::thread second(ask);
+  float left[64] = {}, right[64] = {};
+  float* buffers[] = {left, right};
+  vst2::VstEventsBlock<1> events{};
+  for (int block = 0; block < 2000; ++block) probe.plugin().Process(buffers, 64, events.get());
+  stop = true;
+  first.join();
+  second.join();
+  EXPECT_EQ(probe.hold.Log().lastTimeInfoNull, 0);
+  EXPECT_EQ(probe.plugin().timeInfo.tempo, 119.99999731779099);
+  // The one tempo change from 120 is reported once, on whichever thread asked first.
+  EXPECT_LE(changes.load(), 1);
+  probe.hold.Control().getTimeInProcess = 0;
+  filter().HostTimeSource = nullptr;
 }
 
 }  // namespace

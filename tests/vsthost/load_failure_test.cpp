@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace brvst::test {
 namespace {
 
@@ -108,6 +110,49 @@ INSTANTIATE_TEST_SUITE_P(Plugins, LoadFault,
                          [](const auto& info) {
                            return info.param.lastOpcode < 0 ? "InEntryPoint" : "InEffOpen";
                          });
+
+// A "main" that returns no AEffect: nothing it returned is written to, whatever it holds where
+// an AEffect keeps its dispatcher and resvd1.
+TEST(LoadFailure, WhatANonPlugInReturnsIsLeftUntouched) {
+  DesktopScript desktop;
+  const std::string path = BinPath("not_a_plugin.dll");
+  ModuleHold hold(path);
+  using DataProc = const unsigned char* (*)();
+  const unsigned char* data =
+      ProcAddressAs<DataProc>(GetProcAddress(hold.module(), "NotAPluginData"))();
+  const std::vector<unsigned char> before(data, data + 512);
+  ASSERT_NE(before[0], 0);
+
+  PluginRecord record = RecordFor(path, "Not A Plug-in");
+  FilterPtr filter = MakeFilter(record);
+  EXPECT_EQ(std::vector<unsigned char>(data, data + 512), before);
+  const auto shown = desktop.shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, kFailedText + path);
+  ExpectHarmless(*filter->Plugin);
+}
+
+// 0x7FFFFFFF inputs is no plug-in the adapter can feed: refused once it is open, and closed
+// before its library goes.
+TEST(LoadFailure, AbsurdCountsAreRefusedAndTheOpenedPlugInIsClosedFirst) {
+  DesktopScript desktop;
+  const std::string path = BinPath("probe_absurd_counts.dll");
+  ModuleHold hold(path);  // keeps the record of calls after the instance frees the library
+  hold.Reset();
+  PluginRecord record = RecordFor(path, "Absurd Probe");
+  FilterPtr filter = MakeFilter(record);
+  VstPlugInstance& plugin = *filter->Plugin;
+
+  EXPECT_THAT(hold.DispatchOpcodes(), ::testing::ElementsAre(vst2::effOpen, vst2::effClose));
+  const auto shown = desktop.shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].kind, Shown::Kind::Box);
+  EXPECT_EQ(shown[0].text, kFailedText + path);
+  EXPECT_EQ(plugin.module, nullptr);
+  EXPECT_EQ(plugin.channelCount, 0);
+  EXPECT_EQ(filter->OutputPinTotal(), 1);
+  ExpectHarmless(plugin);
+}
 
 TEST(LoadFault, APathTooLongForTheRecordIsRefusedRatherThanCut) {
   DesktopScript desktop;

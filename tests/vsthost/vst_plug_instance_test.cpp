@@ -7,7 +7,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -98,6 +100,73 @@ TEST(VstPlugInstanceLoad, ChannelCountIsTheWiderSideAndAtLeastTwo) {
   ProbeFilter six("probe_2in6out.dll");
   EXPECT_EQ(six.plugin().channelCount, 6);
   EXPECT_EQ(six.plugin().numOutputs, 6);
+  ProbeFilter wideIn("probe_6in2out.dll");
+  EXPECT_EQ(wideIn.plugin().channelCount, 6);
+  EXPECT_EQ(wideIn.plugin().numOutputs, 2);
+}
+
+TEST(VstPlugInstanceLoad, NegativeCountsAreTakenAsNoneAndTheFilterStillWorks) {
+  ProbeFilter probe("probe_negative_counts.dll");
+  VstPlugInstance& plugin = probe.plugin();
+  ASSERT_NE(plugin.effect, nullptr);
+  EXPECT_EQ(plugin.numOutputs, 0);
+  EXPECT_EQ(plugin.numParams, 0);
+  EXPECT_EQ(plugin.numPrograms, 0);
+  EXPECT_EQ(plugin.GetNumParams(), 0) << "the live count is never negative either";
+  EXPECT_EQ(plugin.channelCount, 2);
+  EXPECT_EQ(probe.filter->OutputPinTotal(), 1);
+  EXPECT_EQ(probe.filter->GetPinCount(), 2);
+
+  SetFormat(*probe.filter, 0, 44100);
+  std::vector<float> left(64, 0.5f), right(64, -0.25f);
+  float* buffers[] = {left.data(), right.data()};
+  vst2::VstEventsBlock<1> events{};
+  plugin.Process(buffers, 64, events.get());
+  // The probe has no outputs to write: processed in place, the audio stays as it was.
+  ASSERT_EQ(probe.hold.Entries(probe::kProbeProcessReplacing).size(), 1u);
+  EXPECT_EQ(left, std::vector<float>(64, 0.5f));
+  EXPECT_EQ(right, std::vector<float>(64, -0.25f));
+}
+
+// A plug-in writes names and texts of 100 characters wherever it is asked for one.
+TEST(VstPlugInstanceTexts, LongTextsAreCutToTheCallersBufferAndTerminated) {
+  ProbeFilter probe("probe_long_texts.dll");
+  VstPlugInstance& plugin = probe.plugin();
+  ASSERT_NE(plugin.effect, nullptr);
+  const std::string init = "Init" + std::string(59, '~');
+  EXPECT_EQ(plugin.programNames[0], init) << "the names cached at load";
+
+  // The caller's buffer is followed by a guard that nothing may touch.
+  struct Guarded {
+    char text[64];  // 32 bytes used for parameter texts: their guard starts within
+    char guard[64];
+    bool Intact(size_t from) const {
+      return std::all_of(text + from, guard + sizeof guard, [](char c) { return c == '#'; });
+    }
+  };
+  Guarded program;
+  std::memset(&program, '#', sizeof program);
+  plugin.GetProgramName(1, program.text);
+  EXPECT_EQ(std::string(program.text), "Bright" + std::string(57, '~'));
+  EXPECT_TRUE(program.Intact(64));
+
+  using Getter = void (VstPlugInstance::*)(int32_t, char*);
+  const struct {
+    Getter get;
+    const char* start;
+  } texts[] = {{&VstPlugInstance::GetParamName, "Pan"},
+               {&VstPlugInstance::GetParamLabel, "%"},
+               {&VstPlugInstance::GetParamDisplay, "0.200"}};
+  for (const auto& t : texts) {
+    SCOPED_TRACE(t.start);
+    Guarded param;
+    std::memset(&param, '#', sizeof param);
+    (plugin.*t.get)(1, param.text);
+    ASSERT_EQ(std::strlen(param.text), 31u);
+    EXPECT_EQ(std::string(param.text).rfind(t.start, 0), 0u) << param.text;
+    EXPECT_EQ(param.text[30], '~');
+    EXPECT_TRUE(param.Intact(32));
+  }
 }
 
 class ResumedProbe : public ::testing::Test {
@@ -166,6 +235,25 @@ TEST_F(ResumedProbe, ProcessReplacingWorksInPlaceAndSendsEventsOnlyWhenThereAreA
   EXPECT_FALSE(plugin().busy.load());
 }
 
+// No memory for a block that long: the plug-in keeps running at its old size, untouched, and
+// the next block of that size is processed as before.
+TEST_F(ResumedProbe, ABlockTooLongForMemoryChangesNothing) {
+  std::vector<float> left(256, 0.25f), right(256, 0.5f);
+  float* buffers[] = {left.data(), right.data()};
+  vst2::VstEventsBlock<1> events{};
+  EXPECT_THROW(plugin().Process(buffers, 0x7FFFFFFF, events.get()), std::bad_alloc);
+  EXPECT_FALSE(plugin().busy.load());
+  EXPECT_THROW(plugin().Resume(1, 44100, 0x40000000), std::bad_alloc);
+  EXPECT_THAT(probe->hold.DispatchOpcodes(), ElementsAre());
+  EXPECT_EQ(plugin().blockSize, 256);
+  EXPECT_EQ(probe->filter->BlockSize, 256);
+
+  plugin().Process(buffers, 256, events.get());
+  EXPECT_THAT(probe->hold.DispatchOpcodes(), ElementsAre());
+  ASSERT_EQ(probe->hold.Entries(probe::kProbeProcessReplacing).size(), 1u);
+  EXPECT_EQ(left[255], 0.25f);
+}
+
 TEST_F(ResumedProbe, ALargerBlockResumesFirstAtTheStreamRateWithTheNewSize) {
   std::vector<float> left(1000), right(1000);
   float* buffers[] = {left.data(), right.data()};
@@ -204,6 +292,46 @@ TEST_F(ResumedAccumulatingProbe, AccumulatingProcessGetsClearedOutputsAndTheResu
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].sameArrays, 0);
   EXPECT_EQ(calls[0].inPlaceChannels, 0);
+}
+
+class NullReplacingProbe : public ResumedProbe {
+ protected:
+  const char* File() const override { return "probe_null_replacing.dll"; }
+};
+
+TEST_F(NullReplacingProbe, ClaimedReplacingWithoutTheFunctionUsesTheAccumulatingCall) {
+  EXPECT_TRUE(plugin().canReplacing);
+  std::vector<float> left(256, 0.75f), right(256, -0.125f);
+  float* buffers[] = {left.data(), right.data()};
+  vst2::VstEventsBlock<1> events{};
+  plugin().Process(buffers, 256, events.get());
+  ASSERT_EQ(probe->hold.Entries(probe::kProbeProcess).size(), 1u);
+  EXPECT_EQ(left, std::vector<float>(256, 0.75f));
+  EXPECT_EQ(right, std::vector<float>(256, -0.125f));
+}
+
+// effMainsChanged 0 goes only to a plug-in that was switched on: some assert it.
+TEST(VstPlugInstanceMains, OnlyARunningPlugInIsSwitchedOff) {
+  const auto mains = [](const ModuleHold& hold) {
+    std::vector<int64_t> values;
+    for (const auto& e : hold.Entries(probe::kProbeDispatch))
+      if (e.opcode == vst2::effMainsChanged) values.push_back(e.value);
+    return values;
+  };
+  ProbeFilter never("probe_effect.dll");
+  never.hold.Reset();
+  never.plugin().Unload();
+  EXPECT_THAT(never.hold.DispatchOpcodes(), ElementsAre(vst2::effClose));
+
+  ProbeFilter twice("probe_effect.dll");
+  twice.hold.Reset();
+  twice.plugin().Resume(1, 44100, 64);
+  twice.plugin().Resume(1, 48000, 128);
+  EXPECT_THAT(mains(twice.hold), ElementsAre(1, 0, 1));
+  twice.hold.Reset();
+  twice.plugin().Unload();
+  EXPECT_THAT(twice.hold.DispatchOpcodes(), ElementsAre(vst2::effMainsChanged, vst2::effClose));
+  EXPECT_THAT(mains(twice.hold), ElementsAre(0));
 }
 
 TEST(VstPlugInstanceUnload, ClosesOnceEvenWhenUnloadIsFollowedByDestruction) {
@@ -256,7 +384,14 @@ TEST(VstPlugInstancePrograms, SetGetAndRenameProgramsWithinRange) {
   VstPlugInstance& plugin = probe.plugin();
   plugin.SetProgram(2);
   EXPECT_EQ(plugin.GetProgram(), 2);
-  plugin.SetProgram(3);  // no such program: ignored
+  probe.hold.Reset();
+  plugin.SetProgram(3);  // no such program: never sent
+  EXPECT_THAT(probe.hold.DispatchOpcodes(), ElementsAre());
+  plugin.SetProgram(2);
+  const auto set = probe.hold.Entries(probe::kProbeDispatch);
+  ASSERT_EQ(set.size(), 1u);
+  EXPECT_EQ(set[0].opcode, vst2::effSetProgram);
+  EXPECT_EQ(set[0].value, 2);
   EXPECT_EQ(plugin.GetProgram(), 2);
 
   char name[64];
@@ -365,6 +500,98 @@ TEST(VstPlugInstanceAutomation, AutomationSentFromInsideSetParameterIsNotEchoedT
   // The same automation outside setParameter reaches the host.
   probe.plugin().ParameterAutomated(1, 0.3f);
   EXPECT_EQ(host.gestures.size(), 2u);
+  probe.filter->HostObject = nullptr;
+}
+
+// A host edit object that checks the gestures it gets from any number of threads: calls never
+// overlap; a gesture begins only when none is open, and edits and ends only the open one.
+class GestureChecker : public IHostParamEdit {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE BeginParamEdit(LONG* indices, LONG count) override {
+    return Check([&] {
+      if (open != -1 || count != 1) ++faults;
+      open = indices[0];
+      ++begins;
+    });
+  }
+  HRESULT STDMETHODCALLTYPE ParamEdited(LONG* indices, LONG count, float*) override {
+    return Check([&] {
+      if (open != indices[0] || count != 1) ++faults;
+      ++edits[indices[0] & 3];
+    });
+  }
+  HRESULT STDMETHODCALLTYPE EndParamEdit(LONG* indices, LONG count) override {
+    return Check([&] {
+      if (open != indices[0] || count != 1) ++faults;
+      open = -1;
+      ++ends;
+    });
+  }
+
+  // Plain fields: the instance orders the calls, or ThreadSanitizer says it does not.
+  LONG open = -1;
+  int begins = 0;
+  int ends = 0;
+  int edits[4] = {};
+  std::atomic<int> faults{0};
+
+ private:
+  template <class Body>
+  HRESULT Check(Body body) {
+    if (inside.fetch_add(1) != 0) ++faults;
+    body();
+    inside.fetch_sub(1);
+    return S_OK;
+  }
+  std::atomic<int> inside{0};
+};
+
+// The editor's thread automates parameters 1 and 2, the window thread idles, and the streaming
+// thread sets parameter 3, which the plug-in echoes as automation from inside setParameter.
+TEST(AutomationConcurrency, GesturesStayWholeAndEchoesStayOut) {
+  ProbeFilter probe("probe_effect.dll");
+  VstPlugInstance& plugin = probe.plugin();
+  GestureChecker host;
+  probe.filter->HostObject = &host;
+  probe.hold.Control().automateInSetParameter = 1;
+  constexpr int kRounds = 20000;
+  std::atomic<int> waiting{3};
+  std::atomic<bool> stop{false};
+  const auto startTogether = [&] {
+    --waiting;
+    while (waiting.load() != 0) std::this_thread::yield();
+  };
+  std::thread editor([&] {
+    startTogether();
+    for (int i = 0; i < kRounds; ++i) plugin.ParameterAutomated(1 + (i / 7) % 2, 0.5f);
+  });
+  std::thread window([&] {
+    startTogether();
+    while (!stop) plugin.Idle();
+  });
+  std::thread streaming([&] {
+    startTogether();
+    for (int i = 0; i < kRounds / 4; ++i) plugin.SetParameter(3, 0.25f);
+  });
+  editor.join();
+  streaming.join();
+  stop = true;
+  window.join();
+  for (int i = 0; i < 5; ++i) plugin.Idle();
+
+  EXPECT_EQ(host.faults.load(), 0);
+  EXPECT_EQ(host.begins, host.ends);
+  EXPECT_EQ(host.open, -1);
+  EXPECT_EQ(host.edits[1] + host.edits[2], kRounds) << "the editor's automation all arrived";
+  EXPECT_EQ(host.edits[3], 0) << "an echo of the host's own change";
+  EXPECT_EQ(plugin.capturedParam.load(), -1);
+  probe.hold.Control().automateInSetParameter = 0;
   probe.filter->HostObject = nullptr;
 }
 
