@@ -7,6 +7,8 @@
 
 #include "platform/directshow.h"
 
+#include <atomic>
+
 class CPersistStream : public IPersistStream {
  public:
   CPersistStream(IUnknown* punk, HRESULT* phr);
@@ -34,7 +36,8 @@ class CPersistStream : public IPersistStream {
   virtual HRESULT ReadFromStream(IStream* pStream);
 
  protected:
-  BOOL mPS_fDirty = FALSE;
+  // Set from whichever thread changes the object (automation, the editor), read by the host's.
+  std::atomic<BOOL> mPS_fDirty{FALSE};
   DWORD mPS_dwFileVersion = 0;
 };
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace brvst {
 namespace {
@@ -213,10 +214,20 @@ STDMETHODIMP AdapterFilter::GetPages(CAUUID* pages) {
 }
 
 STDMETHODIMP AdapterFilter::SetHostObject(IUnknown* object) {
-  if (HostObject != nullptr) HostObject->Release();
-  HostObject = object;
   if (object != nullptr) object->AddRef();
+  IUnknown* previous;
+  {
+    CAutoLock lock(&hostObjectLock_);
+    previous = std::exchange(HostObject, object);
+  }
+  // Outside the lock: the host's object may call back while it goes.
+  if (previous != nullptr) previous->Release();
   return S_OK;
+}
+
+ComPtr<IUnknown> AdapterFilter::HostObjectRef() const {
+  CAutoLock lock(&hostObjectLock_);
+  return ComPtr<IUnknown>(HostObject);
 }
 
 int AdapterFilter::GetPinCount() {

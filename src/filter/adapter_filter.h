@@ -116,6 +116,9 @@ class AdapterFilter : public CBaseFilter,
   void RebuildProgramBanks();
   // The window of the attached property page, or null.
   HWND AttachedPageWindow() const;
+  // HostObject with a reference of the caller's: the host may replace it from another thread
+  // while the plug-in's automation reports to it.
+  ComPtr<IUnknown> HostObjectRef() const;
   // Sample rates for readers on other threads (the plug-in's time and rate queries).
   uint32_t StreamSampleRate() const { return streamRate_.load(std::memory_order_relaxed); }
   uint32_t OutputSampleRate() const { return outputRate_.load(std::memory_order_relaxed); }
@@ -132,7 +135,7 @@ class AdapterFilter : public CBaseFilter,
   WAVEFORMATEX OutputFormat{};
   int OutputPinCount = 0;
   IHostTempoMap* HostTimeSource = nullptr;
-  IUnknown* HostObject = nullptr;
+  IUnknown* HostObject = nullptr;  // replaced under hostObjectLock_
   CCritSec StreamLock;
   const char* const DllPath;
   const GUID* const FilterClsid;
@@ -175,6 +178,7 @@ class AdapterFilter : public CBaseFilter,
   void CompleteOutputs(int32_t frames);
   void Deliver(IMediaSample* sample, int32_t frames, bool readOnly, bool typeChanged);
 
+  mutable CCritSec hostObjectLock_;
   std::unique_ptr<vst2::VstMidiEvent[]> midiBlocks_;
   std::unique_ptr<std::unique_ptr<float[]>[]> channelStorage_;
   // The input pin's format: what the incoming data is read as.

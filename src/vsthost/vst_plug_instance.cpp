@@ -65,9 +65,9 @@ int32_t NextRandom() {
   return static_cast<int32_t>((state >> 16) & 0x7FFF);
 }
 
-IHostParamEdit* ParamEditObject(AdapterFilter* owner) {
-  // The host's edit object is known only by the position of its methods.
-  return reinterpret_cast<IHostParamEdit*>(owner->HostObject);
+// The host's edit object is known only by the position of its methods.
+IHostParamEdit* ParamEditObject(const ComPtr<IUnknown>& object) {
+  return reinterpret_cast<IHostParamEdit*>(object.get());
 }
 
 }  // namespace
@@ -383,9 +383,9 @@ void VstPlugInstance::Idle() {
   captureCountdown.store(countdown - 1, std::memory_order_relaxed);
   const int32_t captured = capturedParam.load(std::memory_order_relaxed);
   if (countdown == 1 && captured >= 0) {
-    if (owner->HostObject != nullptr) {
+    if (const ComPtr<IUnknown> host = owner->HostObjectRef()) {
       LONG index = captured;
-      ParamEditObject(owner)->EndParamEdit(&index, 1);
+      ParamEditObject(host)->EndParamEdit(&index, 1);
     }
     capturedParam.store(-1, std::memory_order_relaxed);
   }
@@ -401,12 +401,13 @@ void VstPlugInstance::SizeWindow(int32_t, int32_t) {}
 void VstPlugInstance::OnEditorResized() {}
 
 void VstPlugInstance::ParameterAutomated(int32_t index, float value) {
-  if (index < 0 || index >= numParams || settingParameterOf == this || owner->HostObject == nullptr)
-    return;
+  if (index < 0 || index >= numParams || settingParameterOf == this) return;
+  const ComPtr<IUnknown> host = owner->HostObjectRef();
+  if (!host) return;
   // The editor's thread and the streaming thread may both automate while the window thread
   // idles: one gesture at a time reaches the host, whole.
   std::lock_guard<std::recursive_mutex> lock(automationLock);
-  IHostParamEdit* edit = ParamEditObject(owner);
+  IHostParamEdit* edit = ParamEditObject(host);
   const int32_t captured = capturedParam.load(std::memory_order_relaxed);
   if (captured >= 0 && captured != index) {
     LONG ended = captured;
