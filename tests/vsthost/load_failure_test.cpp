@@ -2,6 +2,7 @@
 #include "tests/vsthost/probe_harness.h"
 
 #include "desktop_script.h"
+#include "tests/platform/within_time_limit.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -62,13 +63,33 @@ INSTANTIATE_TEST_SUITE_P(
                       FailingPlugin{BRVST_MODULE_WITHOUT_ENTRY, "no entry point"},
                       FailingPlugin{"probe_null_entry.dll", "entry returns null"},
                       FailingPlugin{"probe_bad_magic.dll", "wrong magic"},
-                      FailingPlugin{"probe_null_dispatcher.dll", "null dispatcher"}),
+                      FailingPlugin{"probe_null_dispatcher.dll", "null dispatcher"},
+                      FailingPlugin{"probe_fault_load.dll", "faults while it loads"}),
     [](const auto& info) {
       std::string name = info.param.why;
       for (char& c : name)
         if (c == ' ') c = '_';
       return name;
     });
+
+// Static constructors run inside the system's loader: a fault there is contained by the loader
+// (Windows) or by loading the module in a process of its own first (Linux), never by jumping out
+// of the loader, which would leave it locked for every other thread.
+TEST(LoadFailureThreads, APlugInThatFaultsWhileItLoadsLeavesLoadingToOthers) {
+  DesktopScript desktop;
+  PluginRecord faulty = RecordFor(BinPath("probe_fault_load.dll"), "Faulty Probe");
+  FilterPtr first = MakeFilter(faulty);
+  EXPECT_EQ(first->Plugin->effect, nullptr);
+  ASSERT_EQ(desktop.shown().size(), 1u);
+  EXPECT_EQ(desktop.shown()[0].text, kFailedText + std::string(faulty.DllPath));
+
+  PluginRecord good = RecordFor(BinPath("probe_effect.dll"));
+  const bool loaded = WithinTimeLimit([&] {
+    FilterPtr second = MakeFilter(good);
+    return second->Plugin->effect != nullptr && second->Plugin->numParams == 4;
+  });
+  EXPECT_TRUE(loaded) << "another plug-in loads on another thread";
+}
 
 struct FaultingPlugin {
   const char* file;
