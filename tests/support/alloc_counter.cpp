@@ -13,6 +13,7 @@ std::atomic<bool> counting{false};
 std::atomic<uint64_t> news{0};
 std::atomic<uint64_t> mallocs{0};
 std::atomic<std::size_t> failFrom{0};  // 0: no failures
+thread_local AllocationVeto veto = nullptr;
 // Set while operator new takes its memory from malloc, so one allocation counts once. Volatile:
 // the compiler assumes malloc reads no program memory and would drop the stores otherwise.
 thread_local volatile bool insideNew = false;
@@ -31,10 +32,15 @@ void* detail::NewMemory(std::size_t size) {
   CountNew();
   const std::size_t limit = failFrom.load(std::memory_order_relaxed);
   if (limit != 0 && size >= limit) return nullptr;
+  if (veto != nullptr && veto(size)) return nullptr;
   insideNew = true;
   void* p = std::malloc(size == 0 ? 1 : size);
   insideNew = false;
   return p;
+}
+
+void SetAllocationVeto(AllocationVeto newVeto) {
+  veto = newVeto;
 }
 
 AllocationFailure::AllocationFailure(std::size_t bytes) {

@@ -42,6 +42,12 @@ class AllocationFailure {
   AllocationFailure& operator=(const AllocationFailure&) = delete;
 };
 
+// Asked before each operator new of the thread that set it; answering true fails that allocation
+// (throwing forms throw std::bad_alloc). For tests that make one particular allocation fail. It
+// must not allocate itself. Null removes it.
+using AllocationVeto = bool (*)(std::size_t size);
+void SetAllocationVeto(AllocationVeto veto);
+
 namespace detail {
 // Used by the replaced allocation functions.
 void CountNew();

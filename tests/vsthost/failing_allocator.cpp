@@ -1,7 +1,6 @@
 #include "tests/vsthost/failing_allocator.h"
 
-#include <cstdlib>
-#include <new>
+#include "alloc_counter.h"
 
 namespace brvst::test {
 namespace {
@@ -23,62 +22,26 @@ bool OpenLogged(const probe::ProbeLog* log) {
   return false;
 }
 
-void* Allocate(std::size_t size) {
+bool Veto(std::size_t) {
   Injection& in = injection;
-  if (in.armed && OpenLogged(in.afterOpen) && in.skip-- == 0) {
-    in.armed = false;
-    in.failed = true;
-    throw std::bad_alloc();
-  }
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
+  if (!in.armed || !OpenLogged(in.afterOpen) || in.skip-- != 0) return false;
+  in.armed = false;
+  in.failed = true;
+  return true;
 }
 
 }  // namespace
 
 void FailAnAllocation(int skip, const probe::ProbeLog* afterOpen) {
   injection = {true, skip, afterOpen, false};
+  SetAllocationVeto(Veto);
 }
 
 bool AllocationFailed() {
+  SetAllocationVeto(nullptr);
   const bool failed = injection.failed;
   injection = {};
   return failed;
 }
 
 }  // namespace brvst::test
-
-// Every module of the process allocates through these, so memory is taken and given back by
-// one allocator whatever module frees it.
-#define BRVST_VISIBLE __attribute__((visibility("default")))
-
-BRVST_VISIBLE void* operator new(std::size_t size) {
-  return brvst::test::Allocate(size);
-}
-BRVST_VISIBLE void* operator new[](std::size_t size) {
-  return brvst::test::Allocate(size);
-}
-BRVST_VISIBLE void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return std::malloc(size == 0 ? 1 : size);
-}
-BRVST_VISIBLE void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return std::malloc(size == 0 ? 1 : size);
-}
-BRVST_VISIBLE void operator delete(void* p) noexcept {
-  std::free(p);
-}
-BRVST_VISIBLE void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-BRVST_VISIBLE void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-BRVST_VISIBLE void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
-BRVST_VISIBLE void operator delete(void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
-}
-BRVST_VISIBLE void operator delete[](void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
-}

@@ -1,6 +1,5 @@
 // Lets a test make one heap allocation of its own thread fail with std::bad_alloc, to see what
-// the code under test is left with. Linked only into the executable that needs it: it replaces
-// the global operator new.
+// the code under test is left with (through the allocation counter's replaced operator new).
 #pragma once
 
 #include "tests/fixtures/plugins/probe_api.h"
