@@ -2,6 +2,7 @@
 
 #include "filter/adapter_filter.h"
 #include "synth/host_objects.h"
+#include "synth/time_units.h"
 #include "vsthost/vst_plug_instance.h"
 
 #include <cmath>
@@ -135,7 +136,7 @@ vst2::VstTimeInfo* VstPlugInstance::GetTimeInfo(int32_t requestMask) {
   info.nanoSeconds = sampleRate > 0.0 ? position / sampleRate * 1e9 : 0.0;
 
   if (IHostTempoMap* tempoMap = filter.HostTimeSource) {
-    const int32_t ms = sampleRate > 0.0 ? TruncateToInt32(position / (sampleRate * 0.001)) : 0;
+    const int32_t ms = FramesToMs(position, static_cast<uint32_t>(sampleRate));
     if ((requestMask & vst2::kVstPpqPosValid) != 0) {
       const LONG ticks = tempoMap->TicksFromMs(ms);
       const LONG perQuarter = tempoMap->TicksPerQuarter();
