@@ -28,6 +28,12 @@ struct WaveType {
     type.cbFormat = sizeof(WAVEFORMATEX);
     type.pbFormat = reinterpret_cast<BYTE*>(&extensible);
   }
+  // A copy (a case made from Extensible's result) points at its own block, not the original's.
+  WaveType(const WaveType& other) : type(other.type), extensible(other.extensible) {
+    if (other.type.pbFormat == reinterpret_cast<const BYTE*>(&other.extensible))
+      type.pbFormat = reinterpret_cast<BYTE*>(&extensible);
+  }
+  WaveType& operator=(const WaveType&) = delete;
   // WAVEFORMATEXTENSIBLE carrying `subFormat`.
   WaveType& Extensible(const GUID& subFormat, WORD validBits = 0) {
     extensible.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
