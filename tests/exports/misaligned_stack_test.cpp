@@ -16,6 +16,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 extern "C" {
@@ -73,13 +74,18 @@ namespace {
 // 0 is the reference every other offset is compared with.
 constexpr uint32_t kOffsets[] = {0, 4, 8, 12};
 
-// One 32-bit argument word: integers, pointers, and floats by their bits.
+template <typename T>
+concept Integer = std::integral<T> || std::is_enum_v<T>;
+
+// One 32-bit argument word: integers (opcodes are enumerators), pointers, and floats by their
+// bits. Each takes its own type only, so that no integer passes as a float.
 struct Word {
-  template <std::integral T>
+  template <Integer T>
   Word(T value) : bits(static_cast<uint32_t>(value)) {}
   Word(const void* pointer) : bits(reinterpret_cast<uintptr_t>(pointer)) {}
   Word(std::nullptr_t) : bits(0) {}
-  Word(float value) : bits(std::bit_cast<uint32_t>(value)) {}
+  template <std::same_as<float> T>
+  Word(T value) : bits(std::bit_cast<uint32_t>(value)) {}
   uint32_t bits;
 };
 
