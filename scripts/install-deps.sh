@@ -7,7 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libcli11-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 mingw-w64-tools
-  wine64
+  wine64 wine32:i386
   dpf-plugins-vst
 )
 
@@ -21,6 +21,10 @@ done
 echo "Installing: ${missing[*]}" >&2
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+# 32-bit Wine, for the i686 suite, comes from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
 "${sudo_cmd[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
   "${missing[@]}" >/dev/null

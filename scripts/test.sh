@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the Linux suite, the suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under ThreadSanitizer,
-# both Windows builds (i686 compiled and linked, with its host-side checks), and the x86_64
-# Windows suite under wine64.
+# the i686 Windows suite under 32-bit Wine and the x86_64 Windows suite under wine64, and last
+# the check that the three builds render the same audio.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -23,8 +23,10 @@ step "tests: Linux with AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset linux-asan -j"$jobs"
 step "tests: Linux concurrency tests with ThreadSanitizer"
 ctest --preset linux-tsan -j"$jobs"
-step "tests: Windows i686 (checks that run on this machine)"
-ctest --test-dir build/mingw-i686 --output-on-failure
+step "tests: Windows i686 under 32-bit Wine"
+ctest --preset mingw-i686 -j"$jobs"
 step "tests: Windows x86_64 under wine64"
 ctest --preset mingw-x64 -j"$jobs"
+step "renders: Linux, x86_64 and i686 builds alike"
+scripts/check-renders.sh
 step "all tests passed"

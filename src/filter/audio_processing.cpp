@@ -4,6 +4,7 @@
 #include "filter/adapter_pins.h"
 #include "filter/sample_convert.h"
 #include "synth/event_scheduler.h"
+#include "synth/time_units.h"
 #include "vsthost/vst_plug_instance.h"
 
 #include <algorithm>
@@ -241,8 +242,8 @@ void AdapterFilter::ApplyAutomation(IMediaSample* sample, int32_t remaining) {
   }
   // Without time stamps the filter keeps its own clock from the frames it has processed.
   if (StreamFormat.nSamplesPerSec == 0) return;
-  const int64_t ticks = static_cast<int64_t>(remaining * 10000000.0);
-  AutomationClock += static_cast<uint32_t>(ticks / StreamFormat.nSamplesPerSec);
+  AutomationClock +=
+      static_cast<uint32_t>(FramesToReferenceTime(remaining, StreamFormat.nSamplesPerSec));
   while (AutomationCursor != AutomationPoints.end() && AutomationCursor->time < AutomationClock) {
     Plugin->SetParameter(AutomationCursor->index, AutomationCursor->value);
     ++AutomationCursor;

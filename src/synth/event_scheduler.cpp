@@ -1,5 +1,7 @@
 #include "synth/event_scheduler.h"
 
+#include "synth/time_units.h"
+
 #include <algorithm>
 #include <limits>
 #include <new>
@@ -15,7 +17,6 @@ constexpr std::size_t kInitialCapacity = 256;
 constexpr std::size_t kExpansionRoom = 4;
 
 constexpr int32_t kInt32Max = std::numeric_limits<int32_t>::max();
-constexpr int32_t kInt32Min = std::numeric_limits<int32_t>::min();
 
 // Heap orders: std heaps keep the greatest element first, so "later" puts the earliest there.
 struct LaterInput {
@@ -42,14 +43,6 @@ uint8_t Clamp7(int64_t value) {
 // The host's arithmetic on event times is 32-bit and wraps.
 int32_t WrappingAdd(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
-// Out-of-range conversion of a double is undefined; a time that far out saturates instead.
-int32_t TruncateToInt32(double value) {
-  if (value >= 2147483648.0) return kInt32Max;
-  if (value <= -2147483649.0) return kInt32Min;
-  if (value != value) return 0;
-  return static_cast<int32_t>(value);
 }
 
 template <typename T>
@@ -94,7 +87,7 @@ int32_t EventScheduler::ToSamples(int32_t time) const noexcept {
   }
   if (tempoMap_ != nullptr) {
     const LONG ms = tempoMap_->MsFromEventTime(time);
-    return TruncateToInt32((ms * 0.001) * static_cast<double>(static_cast<uint32_t>(sampleRate_)));
+    return MsToFrames(ms, sampleRate_);
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "filter/adapter_filter.h"
 #include "synth/host_objects.h"
+#include "synth/time_units.h"
 #include "vsthost/vst_plug_instance.h"
 
 #include <cmath>
@@ -145,7 +146,7 @@ vst2::VstTimeInfo& VstPlugInstance::TimeRecordForThisThread() {
 
 double VstPlugInstance::HostTempo(int32_t position, double sampleRate) {
   IHostTempoMap* tempoMap = owner->HostTimeSource;
-  const int32_t ms = sampleRate > 0.0 ? TruncateToInt32(position / (sampleRate * 0.001)) : 0;
+  const int32_t ms = FramesToMs(position, static_cast<uint32_t>(sampleRate));
   const LONG ticks = tempoMap->TicksFromMs(ms);
   const LONG entry = tempoMap->TempoEntryAt(ticks);
   LONG first = 0;
@@ -176,7 +177,7 @@ vst2::VstTimeInfo* VstPlugInstance::GetTimeInfo(int32_t requestMask) {
 
   IHostTempoMap* tempoMap = filter.HostTimeSource;
   if (tempoMap != nullptr && (requestMask & vst2::kVstPpqPosValid) != 0) {
-    const int32_t ms = sampleRate > 0.0 ? TruncateToInt32(position / (sampleRate * 0.001)) : 0;
+    const int32_t ms = FramesToMs(position, static_cast<uint32_t>(sampleRate));
     const LONG ticks = tempoMap->TicksFromMs(ms);
     const LONG perQuarter = tempoMap->TicksPerQuarter();
     // A tempo map without a quarter length gives no position; the last one stays.

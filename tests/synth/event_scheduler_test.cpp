@@ -128,6 +128,7 @@ TEST(EventSchedulerTime, ConverterFirstThenTempoMapThenZero) {
   EXPECT_EQ(scheduler.ToSamples(-1001), -44144);  // toward zero
   rate = 48000;                                   // read at every call
   EXPECT_EQ(scheduler.ToSamples(1001), 48048);
+  EXPECT_EQ(scheduler.ToSamples(145), 6960);         // exactly: 145 * 0.001 * 48000 falls short
   EXPECT_EQ(scheduler.ToSamples(INT_MAX), INT_MAX);  // saturates, never undefined
   rate = 0xFFFFFFFF;                                 // unsigned
   EXPECT_EQ(scheduler.ToSamples(-1), -4294967);
@@ -439,8 +440,7 @@ void ProcessBuffer(Queue& queue, int32_t& position, int32_t frames, std::vector<
 }
 
 // A random seed, and whether the host converts times itself (an affine converter that takes early
-// event times below 0) or has only a tempo map (at 1000 Hz, where a millisecond is a sample but
-// for the rounding of ms * 0.001).
+// event times below 0) or has only a tempo map (at 1000 Hz, where a millisecond is a sample).
 class EventSchedulerModelTest : public ::testing::TestWithParam<std::tuple<uint32_t, bool>> {};
 
 TEST_P(EventSchedulerModelTest, MatchesListModel) {
@@ -451,9 +451,7 @@ TEST_P(EventSchedulerModelTest, MatchesListModel) {
   DWORD rate = 1000;
   EventScheduler scheduler(schedulerTables, rate);
   converts ? scheduler.SetTimeConverter(&host) : scheduler.SetTempoMap(&host);
-  ListModel model(modelTables, [&](int32_t time) {
-    return converts ? time * 2 - 300 : static_cast<int32_t>(time * 0.001 * 1000.0);
-  });
+  ListModel model(modelTables, [&](int32_t time) { return converts ? time * 2 - 300 : time; });
   // Every step goes to both.
   auto both = [&](auto step) {
     step(scheduler);
