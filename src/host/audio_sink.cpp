@@ -2,6 +2,8 @@
 
 #include "host/audio_format.h"
 
+#include <chrono>
+#include <thread>
 #include <utility>
 
 namespace brvst::host {
@@ -171,6 +173,9 @@ void AudioSink::HoldWhilePaused() {
   ++m_held;
   m_holdChanged.wait(hold, [this] { return m_State != State_Paused || m_pin->IsFlushing(); });
   --m_held;
+  hold.unlock();
+  if (m_options.heldReturnMs > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(m_options.heldReturnMs));
 }
 
 void AudioSink::ReleaseHeld() {

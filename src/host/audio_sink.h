@@ -29,6 +29,8 @@ struct AudioSinkOptions {
   // As a renderer that has prerolled: Receive keeps the sample, and the caller's thread, while
   // the sink is paused, until it runs or stops or a flush begins.
   bool holdWhilePaused = false;
+  // How long a held Receive takes to return once released, as a renderer finishing its work.
+  int heldReturnMs = 0;
 };
 
 // One sample as it arrived.

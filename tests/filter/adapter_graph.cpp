@@ -64,6 +64,7 @@ HRESULT AdapterGraph::ConnectOutput(int pin, const host::AudioFormat& output) {
   options.reserveBytes = sinkReserveBytes;
   options.reserveSamples = sinkReserveBytes / 64;
   options.holdWhilePaused = sinksHoldWhilePaused;
+  options.heldReturnMs = sinksHeldReturnMs;
   auto sink = host::AudioSink::Create(options);
   graph->AddFilter(sink.get(), W16("sink"));
   const CMediaType type = host::MakeAudioMediaType(output);

@@ -41,6 +41,7 @@ struct AdapterGraph {
   size_t sinkReserveBytes = 0;
   // Sinks made from now on hold a sample while paused, as a prerolled renderer does.
   bool sinksHoldWhilePaused = false;
+  int sinksHeldReturnMs = 0;
   PluginRecord record;
   ComPtr<host::FilterGraph> graph;
   ComPtr<host::AudioSource> source;

@@ -62,6 +62,7 @@ TEST(StreamControl, AFlushReachesDownstreamWhileReceiveIsBlockedThere) {
   // it runs or is flushed; a seek while paused flushes through the filter to release it.
   AdapterGraph g("probe_effect.dll", kStereoS16, {256});
   g.sinksHoldWhilePaused = true;
+  g.sinksHeldReturnMs = 50;  // the released sample takes a while to come back through
   ASSERT_EQ(g.ConnectInput(), S_OK);
   ASSERT_EQ(g.ConnectOutput(0), S_OK);
   ASSERT_EQ(g.source->SetData(kStereoS16, Encode(kStereoS16, std::vector<float>(2048, 0.25f))),
@@ -85,6 +86,8 @@ TEST(StreamControl, AFlushReachesDownstreamWhileReceiveIsBlockedThere) {
   ASSERT_EQ(flushing.wait_for(5s), std::future_status::ready)
       << "BeginFlush waited for the Receive it should have released";
   EXPECT_EQ(flushing.get(), S_OK);
+  EXPECT_EQ(g.filter->StreamPosition.load(), 256)
+      << "BeginFlush returns once the sample in progress is through the filter";
   EXPECT_EQ(streaming.get(), S_OK);
   EXPECT_EQ(g.sinks[0]->BeginFlushCount(), 1);
   EXPECT_EQ(g.filter->InputPinObject()->IsFlushing(), TRUE);
@@ -116,6 +119,12 @@ TEST(StreamControl, SamplesAfterStopAreRefusedAndWhileFlushingDropped) {
   EXPECT_EQ(g.sinks[0]->SampleCount(), 0u);
   EXPECT_EQ(Input(g)->Receive(first), S_OK) << "the flush is over";
   EXPECT_EQ(ProcessCalls(hold), 1);
+
+  // Stop takes the stream lock before the base state changes: a sample that arrives in between
+  // is refused already, and does not start the stream again.
+  g.filter->ResetStreaming();
+  EXPECT_EQ(Input(g)->Receive(second), VFW_E_WRONG_STATE);
+  EXPECT_EQ(g.filter->Streaming, 0);
 
   // The graph stops this filter before its upstream, which still delivers.
   ASSERT_EQ(g.filter->Stop(), S_OK);
