@@ -26,6 +26,11 @@ struct AdapterGraph {
   HRESULT ConnectInput();
   HRESULT ConnectOutput(int pin, const host::AudioFormat& output);
   HRESULT ConnectOutput(int pin) { return ConnectOutput(pin, input); }
+  // The input, and the first output in the input's format.
+  HRESULT Connect() {
+    const HRESULT hr = ConnectInput();
+    return FAILED(hr) ? hr : ConnectOutput(0);
+  }
 
   // Runs the graph and delivers `samples` (interleaved floats in the input's format).
   void Play(const std::vector<float>& samples);

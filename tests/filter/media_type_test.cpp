@@ -152,23 +152,5 @@ TEST(MediaTypes, AStereoOnlyRecordRefusesMonoOnBothPins) {
   }
 }
 
-TEST(MediaTypes, ExtensibleFormatsFlowThroughTheFilterAsThePlainOnesTheyStandFor) {
-  for (const AudioFormat& format : {AudioFormat{SampleFormat::Float32, 2, 48000, true},
-                                    AudioFormat{SampleFormat::Pcm16, 2, 22050, true},
-                                    AudioFormat{SampleFormat::Float32, 1, 44100, true}}) {
-    SCOPED_TRACE(format.sampleFormat == SampleFormat::Pcm16 ? "PCM" : "float");
-    AdapterGraph g("probe_effect.dll", format, {300, 17});
-    ASSERT_EQ(g.ConnectInput(), S_OK);
-    ASSERT_EQ(g.ConnectOutput(0), S_OK);
-    EXPECT_EQ(g.filter->StreamFormat.wFormatTag, format.sampleFormat == SampleFormat::Pcm16
-                                                     ? WAVE_FORMAT_PCM
-                                                     : WAVE_FORMAT_IEEE_FLOAT);
-    std::vector<float> input(1000 * format.channels);
-    for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<float>(i % 64) / 64 - 0.5f;
-    g.Play(input);
-    EXPECT_EQ(g.Received(), input);
-  }
-}
-
 }  // namespace
 }  // namespace brvst::test

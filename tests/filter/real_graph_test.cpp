@@ -43,8 +43,7 @@ double Rms(const std::vector<float>& s, size_t from = 0) {
 TEST(EffectUse, Vid84ProcessesAudioThroughTheGraph) {
   AdapterGraph g("VID 84.dll", kStereoS16, {1024});
   ASSERT_NE(g.plugin().effect, nullptr);
-  ASSERT_EQ(g.ConnectInput(), S_OK);
-  ASSERT_EQ(g.ConnectOutput(0), S_OK);
+  ASSERT_EQ(g.Connect(), S_OK);
   std::vector<float> input = Tone(44100, 2, 0.5f);
   std::fill(input.begin() + 22050, input.end(), 0.0f);  // half a second of tone, then silence
   g.Play(input);
@@ -58,8 +57,7 @@ TEST(EffectUse, ThreeBandEqAtDefaultSettingsLeavesTheAudioAlone) {
   const char* path = "/usr/lib/vst/3BandEQ-vst.so";
   if (!LinuxPlugin(path)) GTEST_SKIP() << path << " is a Linux plug-in (dpf-plugins-vst)";
   AdapterGraph g(path, kStereoF32, {512});
-  ASSERT_EQ(g.ConnectInput(), S_OK);
-  ASSERT_EQ(g.ConnectOutput(0), S_OK);
+  ASSERT_EQ(g.Connect(), S_OK);
   const std::vector<float> input = Tone(8192, 2, 0.5f);
   g.Play(input);
   const std::vector<float> output = g.Received();
@@ -74,8 +72,7 @@ TEST(InstrumentUse, KarsPlaysQueuedNotesIntoSilence) {
   const char* path = "/usr/lib/vst/Kars-vst.so";
   if (!LinuxPlugin(path)) GTEST_SKIP() << path << " is a Linux plug-in (dpf-plugins-vst)";
   AdapterGraph g(path, kStereoF32, {512});
-  ASSERT_EQ(g.ConnectInput(), S_OK);
-  ASSERT_EQ(g.ConnectOutput(0), S_OK);
+  ASSERT_EQ(g.Connect(), S_OK);
   {
     CAutoLock lock(&g.filter->StreamLock);
     g.filter->Events->InsertOutputEvent({kOutputMidi, 1000, 1, {0x90, 57, 110, 0}, 0});
@@ -93,8 +90,7 @@ TEST(InstrumentUse, KarsPlaysQueuedNotesIntoSilence) {
 
 TEST(InstrumentUse, NotesStartAtTheirFrameInTheProbeSynth) {
   AdapterGraph g("probe_synth.dll", kStereoF32, {256});
-  ASSERT_EQ(g.ConnectInput(), S_OK);
-  ASSERT_EQ(g.ConnectOutput(0), S_OK);
+  ASSERT_EQ(g.Connect(), S_OK);
   {
     CAutoLock lock(&g.filter->StreamLock);
     g.filter->Events->InsertOutputEvent({kOutputMidi, 300, 1, {0x90, 69, 127, 0}, 0});
@@ -110,8 +106,7 @@ TEST(Performance, TheStreamingPathAllocatesNothingInSteadyState) {
   for (const AudioFormat& format : {kStereoS16, kStereoF32}) {
     AdapterGraph g("probe_effect.dll", format, {512});
     g.sinkReserveBytes = 512 * 1000 * 8;
-    ASSERT_EQ(g.ConnectInput(), S_OK);
-    ASSERT_EQ(g.ConnectOutput(0), S_OK);
+    ASSERT_EQ(g.Connect(), S_OK);
     const std::vector<float> block = Tone(512 * 1000, 2, 0.25f);
     ASSERT_EQ(g.source->SetData(format, Encode(format, block)), S_OK);
     ASSERT_EQ(g.graph->Run(), S_OK);

@@ -19,8 +19,7 @@ const AudioFormat kStereoS16{SampleFormat::Pcm16, 2, 44100};
 
 TEST(StreamingConcurrency, StopRunAndFlushWhileSamplesArrive) {
   AdapterGraph g("probe_effect.dll", kStereoS16, {64});
-  ASSERT_EQ(g.ConnectInput(), S_OK);
-  ASSERT_EQ(g.ConnectOutput(0), S_OK);
+  ASSERT_EQ(g.Connect(), S_OK);
   ASSERT_EQ(
       g.source->SetData(kStereoS16, Encode(kStereoS16, std::vector<float>(64 * 2 * 50, 0.5f))),
       S_OK);
