@@ -19,9 +19,8 @@ STDMETHODIMP AdapterFilter::Pause() {
 }
 
 STDMETHODIMP AdapterFilter::Run(REFERENCE_TIME start) {
-  const HRESULT hr = CBaseFilter::Run(start);
-  if (SUCCEEDED(hr)) stopped_.store(false);
-  return hr;
+  // From stopped the base pauses first, through Pause above.
+  return CBaseFilter::Run(start);
 }
 
 void AdapterFilter::ResetStreaming() {
