@@ -150,7 +150,7 @@ class ResumedProbe : public ::testing::Test {
 // stream's) and the size around switching the plug-in on, and the rate once more after it.
 TEST_F(ResumedProbe, ResumingSuspendsThenSetsRateAndSizeAroundMainsOn) {
   const auto expectResumed = [&](int32_t rate, int32_t size) {
-    EXPECT_THAT(probe->hold.DispatchOpcodes(),
+    ASSERT_THAT(probe->hold.DispatchOpcodes(),
                 ElementsAre(vst2::effMainsChanged, vst2::effSetSampleRate, vst2::effSetBlockSize,
                             vst2::effMainsChanged, vst2::effSetSampleRate, vst2::effSetBlockSize,
                             vst2::effSetSampleRate));
