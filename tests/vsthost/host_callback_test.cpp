@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 namespace brvst::test {
 namespace {
@@ -17,6 +17,10 @@ namespace {
 intptr_t Call(vst2::AEffect* effect, int32_t opcode, int32_t index = 0, intptr_t value = 0,
               void* ptr = nullptr, float opt = 0.0f) {
   return HostCallback(effect, opcode, index, value, ptr, opt);
+}
+
+vst2::VstTimeInfo* TimeOf(vst2::AEffect* effect, int32_t mask = vst2::kVstTempoValid) {
+  return reinterpret_cast<vst2::VstTimeInfo*>(Call(effect, vst2::audioMasterGetTime, 0, mask));
 }
 
 TEST(HostCallbackIdentity, AnswersWithoutAnEffect) {
@@ -34,12 +38,10 @@ TEST(HostCallbackIdentity, AnswersWithoutAnEffect) {
   EXPECT_STREQ(text, "Brimley VST Adapter 4.3");
   EXPECT_EQ(text[24], 'x');
 
-  char sizeWindow[] = "SIZEWINDOW";
-  char events[] = "receiveVstEvents";
-  char timeInfo[] = "receiveVstTimeInfo";
-  EXPECT_EQ(Call(nullptr, vst2::audioMasterCanDo, 0, 0, sizeWindow), 1);
-  EXPECT_EQ(Call(nullptr, vst2::audioMasterCanDo, 0, 0, events), 0);
-  EXPECT_EQ(Call(nullptr, vst2::audioMasterCanDo, 0, 0, timeInfo), 0);
+  for (const char* can : {"SIZEWINDOW", "receiveVstEvents", "receiveVstTimeInfo"})
+    EXPECT_EQ(Call(nullptr, vst2::audioMasterCanDo, 0, 0, const_cast<char*>(can)),
+              can[0] == 'S' ? 1 : 0)
+        << can;
   EXPECT_EQ(Call(nullptr, vst2::audioMasterCanDo, 0, 0, nullptr), 0);
 }
 
@@ -60,7 +62,7 @@ class CallbackOnProbe : public ::testing::Test {
   ProbeFilter probe;
 };
 
-TEST_F(CallbackOnProbe, AnswersStreamFactsFromTheOwner) {
+TEST_F(CallbackOnProbe, AnswersStreamFactsFromTheOwnerAndMarksItDirtyOnAutomation) {
   SetFormat(filter(), 1, 48000);
   SetFormat(filter(), 0, 44100);
   probe.plugin().Resume(1, 44100, 333);
@@ -70,9 +72,7 @@ TEST_F(CallbackOnProbe, AnswersStreamFactsFromTheOwner) {
       reinterpret_cast<const char*>(Call(effect(), vst2::audioMasterGetDirectory));
   EXPECT_EQ(directory, probe.plugin().directory);
   for (int32_t opcode : {4, 8, 42, 43, 100, -1}) EXPECT_EQ(Call(effect(), opcode), 0) << opcode;
-}
 
-TEST_F(CallbackOnProbe, AutomationMarksTheFilterDirty) {
   filter().SetDirty(FALSE);
   EXPECT_EQ(Call(effect(), vst2::audioMasterAutomate, 1, 0, nullptr, 0.5f), 0);
   EXPECT_TRUE(filter().Dirty());
@@ -89,56 +89,37 @@ TEST_F(CallbackOnProbe, IdlePassesDoNotNest) {
   EXPECT_FALSE(IdleGuard.load());
 }
 
+// Before any format the time is 0, not infinite; the position is a 32-bit sum.
 TEST_F(CallbackOnProbe, TimeWithoutATempoMapKeepsTheDefaultsAndReportsTransportChangesOnce) {
+  filter().StreamPosition = 1000;
+  const vst2::VstTimeInfo* info = TimeOf(effect(), 0xFFFF);
+  EXPECT_EQ(std::tuple(info->sampleRate, info->nanoSeconds, info->samplePos),
+            std::tuple(0.0, 0.0, 1000.0));
   SetFormat(filter(), 0, 44100);
+  filter().StreamOrigin = 0x7FFFFFFF;
+  filter().StreamPosition = 1;
+  EXPECT_EQ(TimeOf(effect(), 0)->samplePos, -2147483648.0);
+
   filter().StreamOrigin = 44100;
   filter().StreamPosition = 22050;
   filter().TransportStopped = 0;
   filter().TransportChanged = 1;
-  auto* info =
-      reinterpret_cast<vst2::VstTimeInfo*>(Call(effect(), vst2::audioMasterGetTime, 0, 0xFFFF));
-  ASSERT_NE(info, nullptr);
-  EXPECT_EQ(info->samplePos, 66150.0);
-  EXPECT_EQ(info->sampleRate, 44100.0);
+  info = TimeOf(effect(), 0xFFFF);
+  EXPECT_EQ(std::tuple(info->samplePos, info->sampleRate, info->tempo, info->ppqPos),
+            std::tuple(66150.0, 44100.0, 120.0, 0.0));
   EXPECT_DOUBLE_EQ(info->nanoSeconds, 1.5e9);
-  EXPECT_EQ(info->tempo, 120.0);
-  EXPECT_EQ(info->ppqPos, 0.0);
-  EXPECT_EQ(info->timeSigNumerator, 4);
-  EXPECT_EQ(info->timeSigDenominator, 4);
-  EXPECT_EQ(info->barStartPos, 0.0);
+  EXPECT_EQ(std::tuple(info->timeSigNumerator, info->timeSigDenominator, info->barStartPos),
+            std::tuple(4, 4, 0.0));
   EXPECT_EQ(info->flags, 0x700 | vst2::kVstTransportPlaying | vst2::kVstTransportChanged);
-  info = reinterpret_cast<vst2::VstTimeInfo*>(Call(effect(), vst2::audioMasterGetTime, 0, 0));
-  EXPECT_EQ(info->flags, 0x700 | vst2::kVstTransportPlaying);
+  EXPECT_EQ(TimeOf(effect(), 0)->flags, 0x700 | vst2::kVstTransportPlaying);
   filter().TransportStopped = 1;
-  info = reinterpret_cast<vst2::VstTimeInfo*>(Call(effect(), vst2::audioMasterGetTime, 0, 0));
-  EXPECT_EQ(info->flags, 0x700);
+  EXPECT_EQ(TimeOf(effect(), 0)->flags, 0x700);
   EXPECT_EQ(Call(effect(), vst2::audioMasterTempoAt, 12345), 1200000);
 }
 
-TEST_F(CallbackOnProbe, TimeBeforeAnyFormatIsZeroNotInfinite) {
-  filter().StreamPosition = 1000;  // no format set yet
-  const vst2::VstTimeInfo* info = probe.plugin().GetTimeInfo(0xFFFF);
-  EXPECT_EQ(info->sampleRate, 0.0);
-  EXPECT_EQ(info->nanoSeconds, 0.0);
-  EXPECT_EQ(info->samplePos, 1000.0);
-}
-
-TEST_F(CallbackOnProbe, PositionWrapsAsA32BitSum) {
-  SetFormat(filter(), 0, 44100);
-  filter().StreamOrigin = 0x7FFFFFFF;
-  filter().StreamPosition = 1;
-  EXPECT_EQ(probe.plugin().GetTimeInfo(0)->samplePos, -2147483648.0);
-}
-
 // A host tempo map with a fixed tempo and 960 ticks a quarter, counting the calls it gets.
-class FakeTempoMap : public IHostTempoMap {
+class FakeTempoMap : public Unowned<IHostTempoMap> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   LONG STDMETHODCALLTYPE MsFromEventTime(LONG time) override { return time; }
   LONG STDMETHODCALLTYPE TicksFromMs(LONG ms) override {
     lastMs = ms;
@@ -185,10 +166,6 @@ TEST_F(CallbackOnProbe, TempoAndMusicalPositionComeFromTheHostTempoMap) {
   filter().HostTimeSource = nullptr;
 }
 
-vst2::VstTimeInfo* TimeOf(vst2::AEffect* effect, int32_t mask = vst2::kVstTempoValid) {
-  return reinterpret_cast<vst2::VstTimeInfo*>(Call(effect, vst2::audioMasterGetTime, 0, mask));
-}
-
 // Two instances asked from one thread that is not streaming: each answers from a record of its
 // own, with its own tempo, and the records outlive the thread that asked.
 TEST(HostCallbackTime, EachInstanceAnswersFromItsOwnRecordsThatOutliveTheAskingThread) {
@@ -210,10 +187,8 @@ TEST(HostCallbackTime, EachInstanceAnswersFromItsOwnRecordsThatOutliveTheAskingT
   ASSERT_NE(fromMap, nullptr);
   ASSERT_NE(plain, nullptr);
   EXPECT_NE(fromMap, plain);
-  EXPECT_EQ(fromMap->tempo, 119.99999731779099);
-  EXPECT_EQ(plain->tempo, 120.0);
-  EXPECT_EQ(plain->samplePos, 4800.0);
-  EXPECT_EQ(fromMap->samplePos, 0.0);
+  EXPECT_EQ(std::pair(fromMap->tempo, fromMap->samplePos), std::pair(119.99999731779099, 0.0));
+  EXPECT_EQ(std::pair(plain->tempo, plain->samplePos), std::pair(120.0, 4800.0));
   withMap.filter->HostTimeSource = nullptr;
 }
 
@@ -247,10 +222,7 @@ TEST_F(CallbackOnProbe, QueriesFromAnotherThreadDoNotShareTheStreamingThreadsRec
   probe.plugin().Resume(1, 44100, 64);
   probe.hold.Control().getTimeInProcess = 1;
   probe.hold.Control().timeMask = vst2::kVstTempoValid;
-  float left[64] = {}, right[64] = {};
-  float* buffers[] = {left, right};
-  vst2::VstEventsBlock<1> events{};
-  probe.plugin().Process(buffers, 64, events.get());
+  Stereo(64).Process(probe.plugin());
   ASSERT_EQ(probe.hold.Log().timeInfoAnswers, 1);
   EXPECT_EQ(probe.hold.Log().lastTimeInfoNull, 0);
 
@@ -299,10 +271,8 @@ TEST_F(TimeInfoConcurrency, StreamingAndOtherThreadsAskAtOnce) {
   };
   std::thread first(ask);
   std::thread second(ask);
-  float left[64] = {}, right[64] = {};
-  float* buffers[] = {left, right};
-  vst2::VstEventsBlock<1> events{};
-  for (int block = 0; block < 2000; ++block) probe.plugin().Process(buffers, 64, events.get());
+  Stereo audio(64);
+  for (int block = 0; block < 2000; ++block) audio.Process(probe.plugin());
   stop = true;
   first.join();
   second.join();

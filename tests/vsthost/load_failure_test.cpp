@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace brvst::test {
@@ -26,12 +27,21 @@ void ExpectHarmless(VstPlugInstance& plugin) {
   EXPECT_STREQ(text, "");
   plugin.SetParameter(0, 1.0f);
   plugin.Resume(1, 44100, 64);
-  float left[8] = {}, right[8] = {};
-  float* buffers[] = {left, right};
-  vst2::VstEventsBlock<1> events{};
-  plugin.Process(buffers, 8, events.get());
+  Stereo(8).Process(plugin);
   EXPECT_FALSE(plugin.busy.load());
   EXPECT_TRUE(plugin.Unload());
+}
+
+// A failed load: reported in one message box naming the path, with the library freed, and
+// everything answers harmlessly.
+void ExpectFailedLoad(const DesktopScript& desktop, const PathFilter& failed) {
+  const auto shown = desktop.shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].kind, Shown::Kind::Box);
+  EXPECT_EQ(shown[0].caption, "VST Adapter Error");
+  EXPECT_EQ(shown[0].text, kFailedText + std::string(failed.record.DllPath));
+  EXPECT_EQ(failed.plugin().module, nullptr);
+  ExpectHarmless(failed.plugin());
 }
 
 struct FailingPlugin {
@@ -43,18 +53,8 @@ class LoadFailure : public ::testing::TestWithParam<FailingPlugin> {};
 
 TEST_P(LoadFailure, IsReportedInOneMessageBoxAndFreesTheLibrary) {
   DesktopScript desktop;
-  const std::string path = BinPath(GetParam().file);
-  PluginRecord record = RecordFor(path, "Failing Probe");
-  FilterPtr filter = MakeFilter(record);
-  VstPlugInstance& plugin = *filter->Plugin;
-
-  const auto shown = desktop.shown();
-  ASSERT_EQ(shown.size(), 1u) << GetParam().why;
-  EXPECT_EQ(shown[0].kind, Shown::Kind::Box);
-  EXPECT_EQ(shown[0].caption, "VST Adapter Error");
-  EXPECT_EQ(shown[0].text, kFailedText + path);
-  EXPECT_EQ(plugin.module, nullptr);
-  ExpectHarmless(plugin);
+  PathFilter failed(BinPath(GetParam().file), "Failing Probe");
+  ExpectFailedLoad(desktop, failed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -67,8 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailingPlugin{"probe_fault_load.dll", "faults while it loads"}),
     [](const auto& info) {
       std::string name = info.param.why;
-      for (char& c : name)
-        if (c == ' ') c = '_';
+      std::replace(name.begin(), name.end(), ' ', '_');
       return name;
     });
 
@@ -77,16 +76,11 @@ INSTANTIATE_TEST_SUITE_P(
 // of the loader, which would leave it locked for every other thread.
 TEST(LoadFailureThreads, APlugInThatFaultsWhileItLoadsLeavesLoadingToOthers) {
   DesktopScript desktop;
-  PluginRecord faulty = RecordFor(BinPath("probe_fault_load.dll"), "Faulty Probe");
-  FilterPtr first = MakeFilter(faulty);
-  EXPECT_EQ(first->Plugin->effect, nullptr);
-  ASSERT_EQ(desktop.shown().size(), 1u);
-  EXPECT_EQ(desktop.shown()[0].text, kFailedText + std::string(faulty.DllPath));
-
-  PluginRecord good = RecordFor(BinPath("probe_effect.dll"));
+  PathFilter faulty(BinPath("probe_fault_load.dll"), "Faulty Probe");
+  ASSERT_EQ(faulty.plugin().effect, nullptr);  // reported as LoadFailure's cases are
   const bool loaded = WithinTimeLimit([&] {
-    FilterPtr second = MakeFilter(good);
-    return second->Plugin->effect != nullptr && second->Plugin->numParams == 4;
+    PathFilter good(BinPath("probe_effect.dll"));
+    return good.plugin().effect != nullptr && good.plugin().numParams == 4;
   });
   EXPECT_TRUE(loaded) << "another plug-in loads on another thread";
 }
@@ -103,9 +97,8 @@ TEST_P(LoadFault, IsReportedWithTheSeriousErrorDialogNamingTheRecordAndTheHostGo
   const std::string path = BinPath(GetParam().file);
   ModuleHold hold(path);  // the library stays loaded after a fault; so does its record
   hold.Reset();
-  PluginRecord record = RecordFor(path, "Crashing Probe");
-  FilterPtr filter = MakeFilter(record);
-  VstPlugInstance& plugin = *filter->Plugin;
+  PathFilter crashed(path, "Crashing Probe");
+  VstPlugInstance& plugin = crashed.plugin();
 
   const auto shown = desktop.shown();
   ASSERT_EQ(shown.size(), 1u);
@@ -118,10 +111,7 @@ TEST_P(LoadFault, IsReportedWithTheSeriousErrorDialogNamingTheRecordAndTheHostGo
                                   "the following:-"));
   EXPECT_NE(plugin.module, nullptr) << "the library stays loaded";
   const auto calls = hold.Entries(probe::kProbeDispatch);
-  if (GetParam().lastOpcode < 0)
-    EXPECT_TRUE(calls.empty());
-  else
-    EXPECT_EQ(calls.back().opcode, GetParam().lastOpcode);
+  EXPECT_EQ(calls.empty() ? -1 : calls.back().opcode, GetParam().lastOpcode);
   ExpectHarmless(plugin);
 }
 
@@ -144,13 +134,9 @@ TEST(LoadFailure, WhatANonPlugInReturnsIsLeftUntouched) {
   const std::vector<unsigned char> before(data, data + 512);
   ASSERT_NE(before[0], 0);
 
-  PluginRecord record = RecordFor(path, "Not A Plug-in");
-  FilterPtr filter = MakeFilter(record);
+  PathFilter failed(path, "Not A Plug-in");
   EXPECT_EQ(std::vector<unsigned char>(data, data + 512), before);
-  const auto shown = desktop.shown();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, kFailedText + path);
-  ExpectHarmless(*filter->Plugin);
+  ExpectFailedLoad(desktop, failed);
 }
 
 // 0x7FFFFFFF inputs is no plug-in the adapter can feed: refused once it is open, and closed
@@ -160,29 +146,19 @@ TEST(LoadFailure, AbsurdCountsAreRefusedAndTheOpenedPlugInIsClosedFirst) {
   const std::string path = BinPath("probe_absurd_counts.dll");
   ModuleHold hold(path);  // keeps the record of calls after the instance frees the library
   hold.Reset();
-  PluginRecord record = RecordFor(path, "Absurd Probe");
-  FilterPtr filter = MakeFilter(record);
-  VstPlugInstance& plugin = *filter->Plugin;
-
+  PathFilter failed(path, "Absurd Probe");
   EXPECT_THAT(hold.DispatchOpcodes(), ::testing::ElementsAre(vst2::effOpen, vst2::effClose));
-  const auto shown = desktop.shown();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].kind, Shown::Kind::Box);
-  EXPECT_EQ(shown[0].text, kFailedText + path);
-  EXPECT_EQ(plugin.module, nullptr);
-  EXPECT_EQ(plugin.channelCount, 0);
-  EXPECT_EQ(filter->OutputPinTotal(), 1);
-  ExpectHarmless(plugin);
+  EXPECT_EQ(failed.plugin().channelCount, 0);
+  EXPECT_EQ(failed.filter->OutputPinTotal(), 1);
+  ExpectFailedLoad(desktop, failed);
 }
 
 TEST(LoadFault, APathTooLongForTheRecordIsRefusedRatherThanCut) {
   DesktopScript desktop;
-  const std::string path = BinPath(std::string(300, 'x') + ".dll");
-  PluginRecord record = RecordFor(BinPath("probe_effect.dll"));
-  FilterPtr filter = MakeFilter(record);
-  filter->Plugin->Unload();
-  VstPlugInstance plugin(filter.get());
-  plugin.Load(path.c_str());
+  PathFilter owner(BinPath("probe_effect.dll"));
+  owner.plugin().Unload();
+  VstPlugInstance plugin(owner.filter.get());
+  plugin.Load(BinPath(std::string(300, 'x') + ".dll").c_str());
   EXPECT_EQ(plugin.effect, nullptr);
   const auto shown = desktop.shown();
   ASSERT_FALSE(shown.empty());

@@ -93,4 +93,13 @@ ProbeFilter::ProbeFilter(const std::string& probeFile, const char* recordName)
       hold(BinPath(probeFile)),
       filter(MakeFilter(record)) {}
 
+PathFilter::PathFilter(const std::string& path, const char* recordName)
+    : record(RecordFor(path, recordName)), filter(MakeFilter(record)) {}
+
+void Stereo::Process(VstPlugInstance& plugin, vst2::VstEvents* events) {
+  vst2::VstEventsBlock<1> none{};
+  float* buffers[] = {left.data(), right.data()};
+  plugin.Process(buffers, static_cast<int32_t>(left.size()), events ? events : none.get());
+}
+
 }  // namespace brvst::test

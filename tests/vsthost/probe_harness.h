@@ -74,4 +74,52 @@ struct ProbeFilter {
   VstPlugInstance& plugin() const { return *filter->Plugin; }
 };
 
+// A filter for the plug-in at `path`, whatever it is, with the record it points to.
+struct PathFilter {
+  explicit PathFilter(const std::string& path, const char* recordName = "Probe Record");
+  PluginRecord record;
+  FilterPtr filter;
+  VstPlugInstance& plugin() const { return *filter->Plugin; }
+};
+
+// Two channels of audio, each filled with one value, processed in place as the filter does.
+struct Stereo {
+  explicit Stereo(size_t frames, float leftValue = 0, float rightValue = 0)
+      : left(frames, leftValue), right(frames, rightValue) {}
+  // Processes every frame, handing `events` (none by default) over first.
+  void Process(VstPlugInstance& plugin, vst2::VstEvents* events = nullptr);
+  std::vector<float> left, right;
+};
+
+// One note-on (key 60, velocity 100) `deltaFrames` into a block, as the events for Process.
+struct NoteOn {
+  explicit NoteOn(int32_t deltaFrames) {
+    note.type = vst2::kVstMidiType;
+    note.byteSize = sizeof note;
+    note.deltaFrames = deltaFrames;
+    note.midiData[0] = static_cast<char>(0x90);
+    note.midiData[1] = 60;
+    note.midiData[2] = 100;
+    block.events[0] = reinterpret_cast<vst2::VstEvent*>(&note);
+    block.numEvents = 1;
+  }
+  NoteOn(const NoteOn&) = delete;
+  NoteOn& operator=(const NoteOn&) = delete;
+  vst2::VstEvents* get() { return block.get(); }
+  vst2::VstMidiEvent note{};
+  vst2::VstEventsBlock<1> block{};
+};
+
+// A host object whose reference count nobody owns: IUnknown answered for interface I.
+template <class I>
+class Unowned : public I {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+};
+
 }  // namespace brvst::test

@@ -19,20 +19,19 @@ bool Available(const char* path) {
   return kPathSeparator == '/' && std::ifstream(path).good();
 }
 
-struct RealPlugin {
-  explicit RealPlugin(const char* path) : record(RecordFor(path, "Real Plug-in")) {
-    filter = MakeFilter(record);
+// The plug-in at `path` in a filter streaming at 44.1 kHz.
+struct RealPlugin : PathFilter {
+  explicit RealPlugin(const char* path) : PathFilter(path, "Real Plug-in") {
     SetFormat(*filter, 0, 44100);
   }
-  VstPlugInstance& plugin() { return *filter->Plugin; }
-  PluginRecord record;
-  FilterPtr filter;
 };
 
-double Rms(const std::vector<float>& samples) {
+// The root mean square of `samples` from `from` on.
+double Rms(const std::vector<float>& samples, size_t from = 0) {
   double sum = 0;
-  for (float s : samples) sum += static_cast<double>(s) * s;
-  return std::sqrt(sum / static_cast<double>(samples.size()));
+  for (size_t i = from; i < samples.size(); ++i)
+    sum += static_cast<double>(samples[i]) * samples[i];
+  return std::sqrt(sum / static_cast<double>(samples.size() - from));
 }
 
 TEST(RealPlugins, ThreeBandEqLoadsDescribesItselfAndPassesAudioAtDefaultSettings) {
@@ -40,8 +39,7 @@ TEST(RealPlugins, ThreeBandEqLoadsDescribesItselfAndPassesAudioAtDefaultSettings
   RealPlugin eq(kEq);
   VstPlugInstance& plugin = eq.plugin();
   ASSERT_NE(plugin.effect, nullptr);
-  EXPECT_EQ(plugin.channelCount, 2);
-  EXPECT_EQ(plugin.numOutputs, 2);
+  EXPECT_EQ(std::pair(plugin.channelCount, plugin.numOutputs), std::pair(2, 2));
   ASSERT_GE(plugin.GetNumParams(), 4);
   char name[256] = {};
   plugin.GetParamName(0, name);
@@ -49,23 +47,14 @@ TEST(RealPlugins, ThreeBandEqLoadsDescribesItselfAndPassesAudioAtDefaultSettings
   EXPECT_GE(plugin.GetNumPrograms(), 1);
 
   plugin.Resume(1, 44100, 512);
-  std::vector<float> left(512), right(512);
+  Stereo sine(512), audio(512);
   for (int i = 0; i < 512; ++i) {
-    left[i] = 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 440.0 * i / 44100.0));
-    right[i] = -left[i];
+    sine.left[i] = 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 440.0 * i / 44100.0));
+    sine.right[i] = -sine.left[i];
   }
-  std::vector<float> inputLeft = left;
-  float* buffers[] = {left.data(), right.data()};
-  vst2::VstEventsBlock<1> events{};
-  for (int block = 0; block < 4; ++block) {
-    left = inputLeft;
-    for (int i = 0; i < 512; ++i) right[i] = -inputLeft[i];
-    buffers[0] = left.data();
-    buffers[1] = right.data();
-    plugin.Process(buffers, 512, events.get());
-  }
+  for (int block = 0; block < 4; ++block) (audio = sine).Process(plugin);
   // At its default settings the equaliser is flat: the sine comes back at its own level.
-  EXPECT_NEAR(Rms(left), Rms(inputLeft), 0.02);
+  EXPECT_NEAR(Rms(audio.left), Rms(sine.left), 0.02);
   EXPECT_TRUE(plugin.Unload());
 }
 
@@ -79,28 +68,16 @@ TEST(RealPlugins, KarsSoundsWhenItGetsANote) {
   EXPECT_GE(plugin.GetNumParams(), 1);
   plugin.Resume(1, 44100, 512);
 
-  std::vector<float> left(512), right(512);
-  float* buffers[] = {left.data(), right.data()};
-  vst2::VstEventsBlock<1> none{};
-  plugin.Process(buffers, 512, none.get());
-  EXPECT_EQ(Rms(left), 0.0) << "silent without notes";
-
-  vst2::VstMidiEvent note{};
-  note.type = vst2::kVstMidiType;
-  note.byteSize = sizeof note;
-  note.deltaFrames = 100;
-  note.midiData[0] = static_cast<char>(0x90);
-  note.midiData[1] = 60;
-  note.midiData[2] = 100;
-  vst2::VstEventsBlock<1> events{};
-  events.numEvents = 1;
-  events.events[0] = reinterpret_cast<vst2::VstEvent*>(&note);
-  std::fill(left.begin(), left.end(), 0.0f);
-  std::fill(right.begin(), right.end(), 0.0f);
-  plugin.Process(buffers, 512, events.get());
+  Stereo audio(512);
+  audio.Process(plugin);
+  EXPECT_EQ(Rms(audio.left), 0.0) << "silent without notes";
+  NoteOn note(100);
+  audio = Stereo(512);
+  audio.Process(plugin, note.get());
   // Nothing before the note's frame, sound after it.
-  EXPECT_EQ(std::vector<float>(left.begin(), left.begin() + 100), std::vector<float>(100, 0.0f));
-  EXPECT_GT(Rms(std::vector<float>(left.begin() + 100, left.end())), 0.01);
+  EXPECT_EQ(std::vector<float>(audio.left.begin(), audio.left.begin() + 100),
+            std::vector<float>(100, 0.0f));
+  EXPECT_GT(Rms(audio.left, 100), 0.01);
   EXPECT_TRUE(plugin.Unload());
 }
 
