@@ -12,8 +12,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <concepts>
-#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <type_traits>
@@ -74,27 +72,25 @@ namespace {
 // 0 is the reference every other offset is compared with.
 constexpr uint32_t kOffsets[] = {0, 4, 8, 12};
 
-template <typename T>
-concept Integer = std::integral<T> || std::is_enum_v<T>;
-
 // One 32-bit argument word: integers (opcodes are enumerators), pointers, and floats by their
-// bits. Each takes its own type only, so that no integer passes as a float.
-struct Word {
-  template <Integer T>
-  Word(T value) : bits(static_cast<uint32_t>(value)) {}
-  Word(const void* pointer) : bits(reinterpret_cast<uintptr_t>(pointer)) {}
-  Word(std::nullptr_t) : bits(0) {}
-  template <std::same_as<float> T>
-  Word(T value) : bits(std::bit_cast<uint32_t>(value)) {}
-  uint32_t bits;
-};
+// bits. Each type in its own way only, so that no integer passes as a float.
+template <typename T>
+uint32_t ToWord(T value) {
+  if constexpr (std::is_same_v<T, float>) {
+    return std::bit_cast<uint32_t>(value);
+  } else if constexpr (std::is_pointer_v<T> || std::is_null_pointer_v<T>) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(value));
+  } else {
+    static_assert(std::is_integral_v<T> || std::is_enum_v<T>, "no other argument word");
+    return static_cast<uint32_t>(value);
+  }
+}
 
-template <typename Function>
-uint32_t CallAt(uint32_t offset, Function* function, std::initializer_list<Word> args) {
-  std::vector<uint32_t> words;
-  for (const Word& w : args) words.push_back(w.bits);
-  return brvst_CallOffBoundary(reinterpret_cast<const void*>(function), words.data(),
-                               static_cast<uint32_t>(words.size()), offset);
+template <typename Function, typename... Args>
+uint32_t CallAt(uint32_t offset, Function* function, Args... args) {
+  const uint32_t words[] = {0, ToWord(args)...};  // the first only keeps the array from being empty
+  return brvst_CallOffBoundary(reinterpret_cast<const void*>(function), words + 1, sizeof...(args),
+                               offset);
 }
 
 // A COM method by its slot, as a host calls it.
@@ -107,7 +103,7 @@ class MisalignedStack : public ::testing::Test {
  protected:
   void SetUp() override {
     for (uint32_t offset : kOffsets)
-      ASSERT_EQ(CallAt(offset, brvst_StackOffsetAtCall, {}), offset) << "the stack is not off";
+      ASSERT_EQ(CallAt(offset, brvst_StackOffsetAtCall), offset) << "the stack is not off";
   }
 };
 
@@ -123,12 +119,12 @@ TEST_F(MisalignedStack, AdapterExports) {
   for (uint32_t offset : kOffsets) {
     SCOPED_TRACE(offset);
     // Attaching again rebuilds the plug-in list from the module's own path.
-    EXPECT_EQ(CallAt(offset, dllMain, {module, DLL_PROCESS_ATTACH, nullptr}), TRUE);
-    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, canUnloadNow, {})), S_FALSE);
-    CallAt(offset, init, {});
+    EXPECT_EQ(CallAt(offset, dllMain, module, DLL_PROCESS_ATTACH, nullptr), TRUE);
+    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, canUnloadNow)), S_FALSE);
+    CallAt(offset, init);
     WNDCLASSA wc{};
     EXPECT_NE(GetClassInfoA(module, "PanelWndClass", &wc), FALSE);
-    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, release, {})), S_OK);
+    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, release)), S_OK);
     EXPECT_EQ(GetClassInfoA(module, "PanelWndClass", &wc), FALSE);
   }
   FreeLibrary(module);
@@ -147,17 +143,17 @@ TEST_F(MisalignedStack, FilterComMethods) {
   for (uint32_t offset : kOffsets) {
     SCOPED_TRACE(offset);
     CLSID clsid{};
-    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, Slot(base, 3), {base, &clsid})), S_OK);
+    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, Slot(base, 3), base, &clsid)), S_OK);
     EXPECT_EQ(clsid, record.FilterClsid);
     const std::wstring name = L"Adapter " + std::to_wstring(offset);
-    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, Slot(base, 13), {base, nullptr, name.c_str()})),
+    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, Slot(base, 13), base, nullptr, name.c_str())),
               S_OK);
     FILTER_INFO info{};
-    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, Slot(base, 12), {base, &info})), S_OK);
+    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, Slot(base, 12), base, &info)), S_OK);
     EXPECT_EQ(info.achName, name);
     EXPECT_EQ(info.pGraph, nullptr);
-    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, Slot(input, 11), {input, &stereo.type})), S_OK);
-    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, Slot(input, 11), {input, &surround.type})),
+    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, Slot(input, 11), input, &stereo.type)), S_OK);
+    EXPECT_EQ(static_cast<HRESULT>(CallAt(offset, Slot(input, 11), input, &surround.type)),
               S_FALSE);
   }
 }
@@ -190,24 +186,22 @@ TEST_F(MisalignedStack, HostCallback) {
   SetFormat(*probe.filter, 1, 44100);
   probe.filter->StreamPosition = 110250;  // 2500 ms
   vst2::AEffect* effect = probe.plugin().effect;
-  constexpr int32_t kMask = vst2::kVstPpqPosValid | vst2::kVstTempoValid;
   for (uint32_t offset : kOffsets) {
     SCOPED_TRACE(offset);
+    const auto call = [&](int32_t opcode, intptr_t value, void* ptr, float opt) {
+      return CallAt(offset, HostCallback, effect, opcode, 0, value, ptr, opt);
+    };
     const auto* info = reinterpret_cast<const vst2::VstTimeInfo*>(
-        CallAt(offset, HostCallback, {effect, vst2::audioMasterGetTime, 0, kMask, nullptr, 0.0f}));
+        call(vst2::audioMasterGetTime, vst2::kVstPpqPosValid | vst2::kVstTempoValid, nullptr, 0));
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->samplePos, 110250.0);
     EXPECT_EQ(info->nanoSeconds, 2.5e9);
     EXPECT_EQ(info->ppqPos, 5000.0 / 960.0);
     EXPECT_EQ(info->tempo, 11999 * static_cast<double>(0.01f));
-    EXPECT_EQ(CallAt(offset, HostCallback, {effect, vst2::audioMasterTempoAt, 0, 0, nullptr, 0.0f}),
-              1199899u);
-    EXPECT_EQ(
-        CallAt(offset, HostCallback, {effect, vst2::audioMasterGetSampleRate, 0, 0, nullptr, 0.0f}),
-        44100u);
+    EXPECT_EQ(call(vst2::audioMasterTempoAt, 0, nullptr, 0), 1199899u);
+    EXPECT_EQ(call(vst2::audioMasterGetSampleRate, 0, nullptr, 0), 44100u);
     char canDo[] = "sizeWindow";
-    EXPECT_EQ(CallAt(offset, HostCallback, {effect, vst2::audioMasterCanDo, 0, 0, canDo, 0.5f}),
-              1u);
+    EXPECT_EQ(call(vst2::audioMasterCanDo, 0, canDo, 0.5f), 1u);
   }
   probe.filter->HostTimeSource = nullptr;
 }
@@ -228,23 +222,22 @@ TEST_F(MisalignedStack, Vid84FromEntryToClose) {
   std::vector<float> reference;
   for (uint32_t offset : kOffsets) {
     SCOPED_TRACE(offset);
-    auto* effect = reinterpret_cast<vst2::AEffect*>(
-        CallAt(offset, entry, {reinterpret_cast<const void*>(&TestHost)}));
+    auto* effect = reinterpret_cast<vst2::AEffect*>(CallAt(offset, entry, &TestHost));
     ASSERT_NE(effect, nullptr);
     const auto dispatch = [&](int32_t opcode, intptr_t value, float opt) {
-      return CallAt(offset, effect->dispatcher, {effect, opcode, 0, value, nullptr, opt});
+      return CallAt(offset, effect->dispatcher, effect, opcode, 0, value, nullptr, opt);
     };
     dispatch(vst2::effOpen, 0, 0);
     dispatch(vst2::effSetSampleRate, 0, 48000.0f);
     dispatch(vst2::effSetBlockSize, kFrames, 0);
     const float values[] = {0.1f, 0.6f, 0.4f, 0.5f, 0.5f, 0.8f};
-    for (int32_t i = 0; i < 6; ++i) CallAt(offset, effect->setParameter, {effect, i, values[i]});
+    for (int32_t i = 0; i < 6; ++i) CallAt(offset, effect->setParameter, effect, i, values[i]);
     dispatch(vst2::effMainsChanged, 1, 0);
     std::vector<float> out(2 * kFrames * kBlocks);
     for (int32_t block = 0; block < kBlocks; ++block) {
       float* inputs[] = {in.data(), in.data()};
       float* outputs[] = {&out[2 * block * kFrames], &out[(2 * block + 1) * kFrames]};
-      CallAt(offset, effect->processReplacing, {effect, inputs, outputs, kFrames});
+      CallAt(offset, effect->processReplacing, effect, inputs, outputs, kFrames);
     }
     dispatch(vst2::effMainsChanged, 0, 0);
     dispatch(vst2::effClose, 0, 0);

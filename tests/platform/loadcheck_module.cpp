@@ -1,33 +1,30 @@
 // A module for the load-check tests whose static constructor does what BRVST_LOADCHECK_MODULE
 // says, in whichever process loads it:
 //   hang            never returns, as a plug-in waiting for something that never comes
-//   report:<file>   writes each open descriptor and what it refers to, one "fd target" a line
-#include <dirent.h>
+//   report:<file>   writes each open descriptor and what it refers to, one "fd target" a line,
+//                   in the descriptors' order
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 
 namespace {
 
 void ReportDescriptors(const char* file) {
-  std::FILE* out = std::fopen(file, "w");
-  if (out == nullptr) return;
-  DIR* folder = opendir("/proc/self/fd");
-  if (folder != nullptr) {
-    while (const dirent* entry = readdir(folder)) {
-      const int fd = std::atoi(entry->d_name);
-      if (entry->d_name[0] == '.' || fd == dirfd(folder) || fd == fileno(out)) continue;
-      const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-      char target[256] = {};
-      const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
-      std::fprintf(out, "%d %s\n", fd, length > 0 ? target : "?");
-    }
-    closedir(folder);
+  std::map<int, std::string> open;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+    // The listing's own descriptor is no part of it; the report's is opened after it.
+    if (!target.starts_with("/proc/"))
+      open[std::stoi(entry.path().filename().string())] = error ? "?" : target;
   }
-  std::fclose(out);
+  std::ofstream out(file);
+  for (const auto& [fd, target] : open) out << fd << ' ' << target << '\n';
 }
 
 struct LoadTimeBehaviour {

@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -41,25 +42,17 @@ INT_PTR Show(int id, LPARAM param = 0) {
 
 // Reads a classic DIALOG template as windres writes it: little-endian words, UTF-16 strings,
 // names that are either a string or 0xFFFF and an ordinal, items aligned to four bytes.
-class TemplateReader {
- public:
-  TemplateReader(const void* data, size_t size)
-      : data_(static_cast<const uint8_t*>(data)), size_(size) {}
-
-  uint16_t Word() {
-    const uint16_t value = Peek();
-    offset_ += 2;
+struct TemplateReader {
+  template <class T>
+  T Next() {
+    T value{};
+    if (offset + sizeof value <= size) std::memcpy(&value, data + offset, sizeof value);
+    offset += sizeof value;
     return value;
   }
-  uint32_t Dword() {
-    const uint32_t low = Word();
-    return low | uint32_t{Word()} << 16;
-  }
-  int16_t Short() { return static_cast<int16_t>(Word()); }
-
-  std::string String() {
+  std::string String(uint16_t unit) {
     std::string text;
-    for (uint16_t unit = Word(); unit != 0 && !Overrun(); unit = Word()) {
+    for (; unit != 0 && offset <= size; unit = Next<uint16_t>()) {
       const WCHAR wide[2] = {static_cast<WCHAR>(unit), 0};
       char narrow[4] = {};
       WideCharToMultiByte(1252, 0, wide, 1, narrow, sizeof narrow, nullptr, nullptr);
@@ -67,44 +60,35 @@ class TemplateReader {
     }
     return text;
   }
-
+  std::string String() { return String(Next<uint16_t>()); }
   // A name or a class: predefined classes are stored as ordinals.
   std::string Name() {
-    if (Peek() != 0xFFFF) return String();
-    Word();
-    const uint16_t ordinal = Word();
+    const uint16_t first = Next<uint16_t>();
+    if (first != 0xFFFF) return String(first);
+    const uint16_t ordinal = Next<uint16_t>();
     static const char* const kClasses[] = {"Button", "Edit", "Static"};
     return ordinal >= 0x80 && ordinal <= 0x82 ? kClasses[ordinal - 0x80] : "?";
   }
+  void Align() { offset = (offset + 3) & ~size_t{3}; }
 
-  void Skip(size_t bytes) { offset_ += bytes; }
-  void Align() { offset_ = (offset_ + 3) & ~size_t{3}; }
-  bool Overrun() const { return offset_ > size_; }
-
- private:
-  uint16_t Peek() const {
-    uint16_t value = 0;
-    if (offset_ + 2 <= size_) std::memcpy(&value, data_ + offset_, 2);
-    return value;
-  }
-  const uint8_t* data_;
-  size_t size_;
-  size_t offset_ = 0;
+  const uint8_t* data;
+  size_t size;
+  size_t offset = 0;
 };
 
 class ResourceDialog : public ::testing::TestWithParam<int> {
  protected:
-  const DialogTemplate& Table() const {
+  void SetUp() override {
     const DialogTemplate* d = brvst::resources::kDialogTemplates;
     while (d->id != 0 && d->id != GetParam()) ++d;
-    return *d;
+    table = *d;
+    ASSERT_NE(table.id, 0) << "dialog " << GetParam() << " is not in the tables";
   }
+  DialogTemplate table{};
 };
 
 // Controls in template order, each with the table's id, class and text; Enter presses OK.
 TEST_P(ResourceDialog, ShowsTheTablesControlsInOrder) {
-  const DialogTemplate& table = Table();
-  ASSERT_NE(table.id, 0) << "dialog " << GetParam() << " is not in the tables";
   DesktopScript script;
   script.Queue(Answer::Enter());
   EXPECT_EQ(Show(GetParam()), IDOK);
@@ -123,44 +107,36 @@ TEST_P(ResourceDialog, ShowsTheTablesControlsInOrder) {
 
 TEST_P(ResourceDialog, CompiledScriptMatchesTheTableControlByControl) {
   if (!RealWindows()) GTEST_SKIP() << "only the Windows build has the compiled resource script";
-  const DialogTemplate& table = Table();
-  ASSERT_NE(table.id, 0) << "dialog " << GetParam() << " is not in the tables";
   HRSRC resource = FindResourceA(kInstance, MAKEINTRESOURCEA(GetParam()), RT_DIALOG);
   ASSERT_NE(resource, nullptr);
-  TemplateReader in(LockResource(LoadResource(kInstance, resource)),
-                    SizeofResource(kInstance, resource));
+  TemplateReader in{static_cast<const uint8_t*>(LockResource(LoadResource(kInstance, resource))),
+                    SizeofResource(kInstance, resource)};
 
-  EXPECT_EQ(in.Dword(), table.style);
-  EXPECT_EQ(in.Dword(), table.exStyle);
-  const uint16_t count = in.Word();
-  EXPECT_EQ(in.Short(), table.x);
-  EXPECT_EQ(in.Short(), table.y);
-  EXPECT_EQ(in.Short(), table.cx);
-  EXPECT_EQ(in.Short(), table.cy);
+  // Braced lists read the fields in order.
+  EXPECT_EQ(
+      (std::tuple{in.Next<uint32_t>(), in.Next<uint32_t>(), in.Next<uint16_t>(), in.Next<int16_t>(),
+                  in.Next<int16_t>(), in.Next<int16_t>(), in.Next<int16_t>()}),
+      std::tuple(table.style, table.exStyle, static_cast<uint16_t>(table.itemCount), table.x,
+                 table.y, table.cx, table.cy));
   EXPECT_EQ(in.Name(), "");  // no menu
   EXPECT_EQ(in.Name(), "");  // the standard dialog class
   EXPECT_EQ(in.String(), table.title);
   ASSERT_TRUE(table.style & DS_SETFONT);
-  EXPECT_EQ(in.Word(), table.pointSize);
+  EXPECT_EQ(in.Next<uint16_t>(), table.pointSize);
   EXPECT_EQ(in.String(), table.faceName);
-
-  ASSERT_EQ(count, table.itemCount);
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < table.itemCount; ++i) {
     const DialogItemTemplate& item = table.items[i];
     SCOPED_TRACE("control " + std::to_string(i));
     in.Align();
-    EXPECT_EQ(in.Dword(), item.style);
-    EXPECT_EQ(in.Dword(), item.exStyle);
-    EXPECT_EQ(in.Short(), item.x);
-    EXPECT_EQ(in.Short(), item.y);
-    EXPECT_EQ(in.Short(), item.cx);
-    EXPECT_EQ(in.Short(), item.cy);
-    EXPECT_EQ(in.Word(), item.id);
+    EXPECT_EQ((std::tuple{in.Next<uint32_t>(), in.Next<uint32_t>(), in.Next<int16_t>(),
+                          in.Next<int16_t>(), in.Next<int16_t>(), in.Next<int16_t>(),
+                          in.Next<uint16_t>()}),
+              std::tuple(item.style, item.exStyle, item.x, item.y, item.cx, item.cy, item.id));
     EXPECT_EQ(lstrcmpiA(in.Name().c_str(), item.className), 0) << item.className;
     EXPECT_EQ(in.Name(), item.text);
-    in.Skip(in.Word());  // creation data
+    in.offset += in.Next<uint16_t>();  // creation data
   }
-  EXPECT_FALSE(in.Overrun());
+  EXPECT_LE(in.offset, in.size);
 }
 
 INSTANTIATE_TEST_SUITE_P(Resources, ResourceDialog,
