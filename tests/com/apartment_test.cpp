@@ -4,24 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 namespace {
 
 TEST(Apartment, ASecondInitialisationOnAThreadAnswersSFalse) {
-  HRESULT first = E_FAIL;
-  HRESULT second = E_FAIL;
-  HRESULT afterUninitialise = E_FAIL;
+  std::vector<HRESULT> results;
   std::thread([&] {
-    first = CoInitialize(nullptr);
-    second = CoInitialize(nullptr);
+    results.push_back(CoInitialize(nullptr));
+    results.push_back(CoInitialize(nullptr));
     CoUninitialize();
     CoUninitialize();
-    afterUninitialise = CoInitialize(nullptr);  // balanced: a fresh start again
+    results.push_back(CoInitialize(nullptr));  // balanced: a fresh start again
     CoUninitialize();
   }).join();
-  EXPECT_EQ(first, S_OK);
-  EXPECT_EQ(second, S_FALSE);
-  EXPECT_EQ(afterUninitialise, S_OK);
+  EXPECT_EQ(results, (std::vector<HRESULT>{S_OK, S_FALSE, S_OK}));
 }
 
 }  // namespace

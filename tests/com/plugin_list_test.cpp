@@ -7,6 +7,7 @@
 
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace brvst {
@@ -21,13 +22,13 @@ std::string ModuleFolder() {
   return folder.substr(0, folder.rfind(kPathSeparator) + 1);
 }
 
-class PluginListTest : public ::testing::Test {
- protected:
-  void SetUp() override { DllMain(GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH, nullptr); }
-  void TearDown() override { DllMain(GetModuleHandleA(nullptr), DLL_PROCESS_DETACH, nullptr); }
-};
-
-TEST_F(PluginListTest, ProcessAttachBuildsTheOneRecordBesideTheModule) {
+// DllMain as the loader calls it: attach builds the list, thread notifications leave it be,
+// detach empties it.
+TEST(PluginList, ProcessAttachBuildsTheOneRecordBesideTheModuleAndDetachEmptiesIt) {
+  const HMODULE self = GetModuleHandleA(nullptr);
+  RegistrationInProgress = 1;
+  EXPECT_EQ(DllMain(self, DLL_PROCESS_ATTACH, nullptr), TRUE);
+  EXPECT_EQ(RegistrationInProgress.load(), 0);
   ASSERT_EQ(PluginList().size(), 1u);
   const PluginRecord& r = PluginList().front();
   EXPECT_EQ(r.FilterClsid, kFilter);
@@ -35,36 +36,21 @@ TEST_F(PluginListTest, ProcessAttachBuildsTheOneRecordBesideTheModule) {
   EXPECT_STREQ(r.Name, "ZAD VID 84");
   EXPECT_STREQ(r.DllFileName, "VID 84.dll");
   EXPECT_EQ(std::string(r.DllPath), ModuleFolder() + "VID 84.dll");
-  EXPECT_EQ(r.UniqueId, 0x50533853);
-  EXPECT_EQ(std::vector<int32_t>(
-                {r.Aux1, r.Aux2, r.Aux3, r.Aux4, r.Aux5, r.Aux6, r.Aux7, r.Aux8, r.Aux9}),
-            std::vector<int32_t>({1, 0, 0, 1, 2, 2, 1, 0, 0}));
-  EXPECT_EQ(r.RegisterEnabled, 1);
-  EXPECT_EQ(r.IsSoftSynth, 0);
-  EXPECT_EQ(r.EditorWidth, 875);
-  EXPECT_EQ(r.EditorHeight, 171);
-  EXPECT_EQ(r.StereoOnly, 1);
-  EXPECT_EQ(r.NrpnPassThrough, 1);
-  EXPECT_EQ(r.VstNamePrefix, 0);
-  EXPECT_EQ(RegistrationInProgress.load(), 0);
-}
+  EXPECT_EQ(
+      std::vector<int32_t>({r.UniqueId, r.Aux1, r.Aux2, r.Aux3, r.Aux4, r.Aux5, r.Aux6, r.Aux7,
+                            r.Aux8, r.Aux9, r.RegisterEnabled, r.IsSoftSynth, r.EditorWidth,
+                            r.EditorHeight, r.StereoOnly, r.NrpnPassThrough, r.VstNamePrefix}),
+      std::vector<int32_t>({0x50533853, 1, 0, 0, 1, 2, 2, 1, 0, 0, 1, 0, 875, 171, 1, 1, 0}));
 
-TEST_F(PluginListTest, RebuildingKeepsOneRecordAndThreadNotificationsChangeNothing) {
   BuildPluginList();
-  BuildPluginList();
-  EXPECT_EQ(PluginList().size(), 1u);
+  ASSERT_EQ(PluginList().size(), 1u) << "a rebuild keeps one record";
   const PluginRecord* before = &PluginList().front();
-  EXPECT_EQ(DllMain(GetModuleHandleA(nullptr), DLL_THREAD_ATTACH, nullptr), TRUE);
-  EXPECT_EQ(DllMain(GetModuleHandleA(nullptr), DLL_THREAD_DETACH, nullptr), TRUE);
+  EXPECT_EQ(DllMain(self, DLL_THREAD_ATTACH, nullptr), TRUE);
+  EXPECT_EQ(DllMain(self, DLL_THREAD_DETACH, nullptr), TRUE);
   ASSERT_EQ(PluginList().size(), 1u);
   EXPECT_EQ(&PluginList().front(), before) << "records never move";
-  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
-}
-
-TEST_F(PluginListTest, ProcessDetachEmptiesTheList) {
-  EXPECT_EQ(DllMain(GetModuleHandleA(nullptr), DLL_PROCESS_DETACH, nullptr), TRUE);
+  EXPECT_EQ(DllMain(self, DLL_PROCESS_DETACH, nullptr), TRUE);
   EXPECT_TRUE(PluginList().empty());
-  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
 }
 
 TEST(PluginRecord, AFolderTooDeepForThePathGivesNoRecordRatherThanACutPath) {
@@ -84,6 +70,8 @@ bool ClassRegistered(const char* name) {
   return GetClassInfoA(ModuleInstance(), name, &wc) != FALSE;
 }
 
+// The shared resources: made with their sizes, kept while objects live, released and forgotten
+// by the last one.
 TEST(AdapterResources, LiveObjectsKeepTheWindowClassesAndTheLastOneReleasesThem) {
   SetModuleInstance(GetModuleHandleA(nullptr));
   ASSERT_EQ(LiveObjectCount.load(), 0);
@@ -95,43 +83,29 @@ TEST(AdapterResources, LiveObjectsKeepTheWindowClassesAndTheLastOneReleasesThem)
   WNDCLASSA panel{};
   GetClassInfoA(ModuleInstance(), kPanelWndClass, &panel);
   EXPECT_EQ(panel.style, static_cast<UINT>(CS_DBLCLKS));
+  const AdapterResources& r = SharedResources();
+  const std::tuple<HBITMAP, LONG, LONG> bitmaps[] = {
+      {r.BarBitmap, 200, 6}, {r.SliderBitmap, 240, 20}, {r.SliderActiveBitmap, 240, 20}};
+  for (const auto& [bitmap, width, height] : bitmaps) {
+    BITMAP bm{};
+    ASSERT_NE(GetObjectA(bitmap, sizeof bm, &bm), 0);
+    EXPECT_EQ(std::tuple(bm.bmWidth, bm.bmHeight), std::tuple(width, height));
+  }
+  EXPECT_NE(r.PanelFont, nullptr);
 
   RemoveLiveObject();
   EXPECT_TRUE(ClassRegistered(kPlugWndClass));
   RemoveLiveObject();
   for (const char* name : {kPanelWndClass, kPlugWndClass, kWrapperWndClass})
     EXPECT_FALSE(ClassRegistered(name)) << name;
-  const AdapterResources& released = SharedResources();
   for (HGDIOBJ handle :
-       {static_cast<HGDIOBJ>(released.BarBitmap), static_cast<HGDIOBJ>(released.SliderBitmap),
-        static_cast<HGDIOBJ>(released.SliderActiveBitmap),
-        static_cast<HGDIOBJ>(released.PanelFont)})
+       {static_cast<HGDIOBJ>(r.BarBitmap), static_cast<HGDIOBJ>(r.SliderBitmap),
+        static_cast<HGDIOBJ>(r.SliderActiveBitmap), static_cast<HGDIOBJ>(r.PanelFont)})
     EXPECT_EQ(handle, nullptr) << "a deleted handle is forgotten";
 
   InitAdapterResources();  // made again for the next first object
   EXPECT_TRUE(ClassRegistered(kWrapperWndClass));
   EXPECT_EQ(ReleaseAdapterResources(), S_OK);
-}
-
-TEST(AdapterResources, BitmapsAndFontHaveTheirSizes) {
-  SetModuleInstance(GetModuleHandleA(nullptr));
-  InitAdapterResources();
-  const AdapterResources& r = SharedResources();
-  struct Expected {
-    HBITMAP bitmap;
-    LONG width, height;
-  };
-  for (const Expected& e : {Expected{r.BarBitmap, 200, 6}, Expected{r.SliderBitmap, 240, 20},
-                            Expected{r.SliderActiveBitmap, 240, 20}}) {
-    BITMAP bm{};
-    ASSERT_NE(e.bitmap, nullptr);
-    ASSERT_NE(GetObjectA(e.bitmap, sizeof bm, &bm), 0);
-    EXPECT_EQ(bm.bmWidth, e.width);
-    EXPECT_EQ(bm.bmHeight, e.height);
-  }
-  EXPECT_NE(r.PanelFont, nullptr);
-  EXPECT_EQ(ReleaseAdapterResources(), S_OK);
-  EXPECT_EQ(ReleaseAdapterResources(), S_FALSE) << "nothing left to release";
 }
 
 // A filter counts itself live without asking for the resources: the last object going must

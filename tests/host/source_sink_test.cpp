@@ -3,6 +3,7 @@
 #include "test_graph.h"
 
 #include <cstring>
+#include <tuple>
 
 namespace brvst::test {
 namespace {
@@ -104,9 +105,7 @@ TEST(AudioSinkOptions, ShapeTheConnection) {
   ASSERT_EQ(static_cast<CBaseInputPin*>(sink->GetPin(0))->GetAllocator(allocator.put()), S_OK);
   ALLOCATOR_PROPERTIES props{};
   ASSERT_EQ(allocator->GetProperties(&props), S_OK);
-  EXPECT_EQ(props.cBuffers, 6);
-  EXPECT_EQ(props.cbBuffer, 100000);
-  EXPECT_EQ(props.cbAlign, 16);
+  EXPECT_EQ(std::tuple(props.cBuffers, props.cbBuffer, props.cbAlign), std::tuple(6, 100000, 16));
   source->OutputPin()->Disconnect();
   sink->InputPin()->Disconnect();
   EXPECT_TRUE(ReleasesLast(source.Detach()->GetOwner()));
