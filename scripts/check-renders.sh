@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Renders the demo clip through the same plug-ins with the Linux, x86_64 and i686 builds of
 # brvst-render (the Windows ones under their Wines) and checks that all three wrote the same
-# audio, in 16-bit and in float. Run after the linux, mingw-x64 and mingw-i686 builds; a missing
+# audio, in 16-bit and in float, also from a truncated copy of the clip; and that all three
+# give the same exit status and as many stderr lines for a usage error, a missing input and a
+# truncated input. Run after the linux, mingw-x64 and mingw-i686 builds; a missing
 # build, program, plug-in or clip fails the check.
 #
 # The allowance is none, in float too: every build does its arithmetic in SSE2 registers, so only
@@ -13,7 +15,7 @@ root=$(pwd)
 input=build/linux/bin/demo.wav
 out=build/renders
 builds=(linux mingw-x64 mingw-i686)
-plugins=(vid84 probe_effect)
+plugins=(vid84 probe_effect probe_latency probe_vstpluginmain)
 formats=(s16 f32)
 
 missing=0
@@ -33,7 +35,7 @@ for build in "${builds[@]}"; do
     need "build/$build/wine-run.sh"
   fi
   need "$bin/VID 84.dll"
-  need "$bin/probe_effect.dll"
+  for plugin in "${plugins[@]:1}"; do need "$bin/$plugin.dll"; done
 done
 [ "$missing" -eq 0 ] || exit 1
 
@@ -45,6 +47,46 @@ windows_path() {
 
 rm -rf "$out"
 mkdir -p "$out"
+# The clip cut in the middle of its data chunk: rendered as far as it goes, with a warning.
+truncated=$out/truncated.wav
+head -c $(( $(stat -c %s "$input") * 2 / 3 + 1 )) "$input" >"$truncated"
+
+# Runs the renderer of build $1 with the rest, paths given as this tree's relative paths; its
+# stderr goes to $answer_err and its status to $answer_status.
+answer_err=$out/stderr.txt
+render_with() {
+  local build=$1 bin=build/$1/bin
+  shift
+  local args=() arg
+  for arg in "$@"; do
+    if [ "$build" != linux ] && [[ "$arg" == build/* ]]; then arg=$(windows_path "$arg"); fi
+    args+=("$arg")
+  done
+  set +e
+  if [ "$build" = linux ]; then
+    "$bin/brvst-render" "${args[@]}" 2>"$answer_err" >/dev/null
+  else
+    "build/$build/wine-run.sh" "$bin/brvst-render.exe" "${args[@]}" 2>"$answer_err" >/dev/null
+  fi
+  answer_status=$?
+  set -e
+}
+
+answers_failed=0
+expect() {  # build, status, stderr lines, arguments...
+  local build=$1 status=$2 lines=$3
+  shift 3
+  render_with "$build" "$@"
+  local got_lines
+  got_lines=$(wc -l <"$answer_err")
+  if [ "$answer_status" -ne "$status" ] || [ "$got_lines" -ne "$lines" ]; then
+    echo "check-renders: $build $*: status $answer_status, $got_lines stderr lines" \
+      "(wanted $status and $lines):" >&2
+    cat "$answer_err" >&2
+    answers_failed=1
+  fi
+}
+
 for build in "${builds[@]}"; do
   bin=build/$build/bin
   [ "$build" = linux ] || "build/$build/wine-run.sh" --boot
@@ -66,9 +108,18 @@ for build in "${builds[@]}"; do
       fi
     done
   done
+  for format in "${formats[@]}"; do
+    expect "$build" 0 1 --format "$format" "$truncated" -o "$out/$build-truncated-$format.wav"
+  done
+  expect "$build" 2 1 --bogus "$input" -o "$out/unused.wav"
+  expect "$build" 1 1 "$out/missing.wav" -o "$out/unused.wav"
+  expect "$build" 1 1 --plugin "$out/missing.dll" "$input" -o "$out/unused.wav"
 done
+[ "$answers_failed" -eq 0 ] || exit 1
+[ ! -e "$out/unused.wav" ] || { echo "check-renders: a failed render left a file" >&2; exit 1; }
+echo "answers: the same exit status and stderr lines from every build"
 
-python3 - "$out" "${builds[*]}" "${plugins[*]}" "${formats[*]}" <<'EOF'
+python3 - "$out" "${builds[*]}" "${plugins[*]} truncated" "${formats[*]}" <<'EOF'
 import struct
 import sys
 

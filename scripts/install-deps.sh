@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, asking apt-get only for what is missing.
+#   scripts/install-deps.sh          everything: the Linux build, the Windows builds and Wine
+#   scripts/install-deps.sh --main   what the main job needs: the Linux build only
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config python3 ccache
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libcli11-dev
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 mingw-w64-tools
-  wine64 wine32:i386
-  dpf-plugins-vst
 )
+if [ "${1:-}" != --main ]; then
+  packages+=(
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 mingw-w64-tools
+    wine64 wine32:i386
+    dpf-plugins-vst
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -22,7 +28,7 @@ echo "Installing: ${missing[*]}" >&2
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 # 32-bit Wine, for the i686 suite, comes from the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "${1:-}" != --main ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
 "${sudo_cmd[@]}" apt-get update -qq

@@ -66,6 +66,15 @@ class AudioSink::InputPinImpl final : public CBaseInputPin {
       return hr;
     }
     const AM_SAMPLE2_PROPERTIES& props = m_SampleProps;
+    if (const auto& consume = m_sink->m_options.consumer) {
+      ++m_sink->m_consumed;
+      if (props.pbBuffer == nullptr || props.lActual <= 0) return S_OK;
+      try {
+        return consume(props.pbBuffer, props.lActual);
+      } catch (...) {
+        return E_FAIL;  // nothing thrown may leave a COM method
+      }
+    }
     ReceivedSample record;
     record.length = props.lActual;
     record.timeResult = sample->GetTime(&record.start, &record.stop);
@@ -219,7 +228,7 @@ std::vector<ReceivedSample> AudioSink::Samples() const {
 
 size_t AudioSink::SampleCount() const {
   std::lock_guard data(m_dataLock);
-  return m_samples.size();
+  return m_options.consumer ? m_consumed : m_samples.size();
 }
 
 int AudioSink::EndOfStreamCount() const {
@@ -261,6 +270,7 @@ void AudioSink::Clear() {
   std::lock_guard data(m_dataLock);
   m_bytes.clear();
   m_samples.clear();
+  m_consumed = 0;
   m_endOfStream = m_beginFlush = m_endFlush = m_rejected = 0;
   m_segmentStart = 0;
   m_segmentRate = 0;

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,6 +32,10 @@ struct AudioSinkOptions {
   bool holdWhilePaused = false;
   // How long a held Receive takes to return once released, as a renderer finishing its work.
   int heldReturnMs = 0;
+  // Where the audio goes when it is not kept: each sample's data is handed over as it arrives
+  // and neither its bytes nor its record are kept, so memory stays the same however long the
+  // stream. A failure is Receive's answer.
+  std::function<HRESULT(const BYTE* data, LONG bytes)> consumer = nullptr;
 };
 
 // One sample as it arrived.
@@ -104,6 +109,7 @@ class AudioSink final : public CBaseFilter, public IAMFilterMiscFlags {
   mutable std::mutex m_dataLock;  // what arrived
   std::vector<BYTE> m_bytes;
   std::vector<ReceivedSample> m_samples;
+  size_t m_consumed = 0;  // samples handed to the consumer
   int m_endOfStream = 0;
   int m_beginFlush = 0;
   int m_endFlush = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace brvst::host {
 
@@ -85,6 +86,7 @@ CBasePin* AudioSource::GetPin(int n) {
 }
 
 LONGLONG AudioSource::FramesTotal() const {
+  if (m_options.provider) return m_options.providedFrames;
   return static_cast<LONGLONG>(m_data.size()) / m_options.format.BytesPerFrame();
 }
 
@@ -98,31 +100,38 @@ HRESULT AudioSource::DeliverNext() {
   if (m_endDelivered) return S_FALSE;
   if (IsStopped()) return VFW_E_WRONG_STATE;
   const AudioFormat& format = m_options.format;
-  const LONGLONG left = FramesTotal() - m_frameCursor;
-  if (left <= 0) {
-    m_endDelivered = true;
-    const HRESULT hr = m_pin->DeliverEndOfStream();
-    return FAILED(hr) ? hr : S_FALSE;
-  }
-  if (m_frameCursor == 0 && m_options.newSegment) {
+  const bool provided = static_cast<bool>(m_options.provider);
+  // A provider may end before or after the frames it announced: its own word counts.
+  const LONGLONG left = provided ? std::numeric_limits<LONG>::max() : FramesTotal() - m_frameCursor;
+  if (left <= 0) return DeliverEnd();
+  if (m_frameCursor == 0 && !m_segmentDelivered && m_options.newSegment) {
     const HRESULT hr =
         m_pin->DeliverNewSegment(0, FramesToTime(FramesTotal(), format.sampleRate), 1.0);
     if (FAILED(hr)) return hr;
+    m_segmentDelivered = true;
   }
 
   IMediaSample* sample = nullptr;
   HRESULT hr = m_pin->GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
   if (FAILED(hr)) return hr;
   ComPtr<IMediaSample> owned = ComPtr<IMediaSample>::Attach(sample);
-  const LONGLONG frames = std::min<LONGLONG>(
+  LONGLONG frames = std::min<LONGLONG>(
       {FramesOfSample(m_samplesDelivered), left, owned->GetSize() / format.BytesPerFrame()});
   if (frames <= 0) return VFW_E_BUFFER_OVERFLOW;
   BYTE* buffer = nullptr;
   hr = owned->GetPointer(&buffer);
   if (FAILED(hr)) return hr;
-  const size_t bytes = static_cast<size_t>(frames) * format.BytesPerFrame();
-  std::memcpy(buffer, m_data.data() + m_frameCursor * format.BytesPerFrame(), bytes);
-  owned->SetActualDataLength(static_cast<LONG>(bytes));
+  if (provided) {
+    LONG filled = 0;
+    hr = m_options.provider(buffer, static_cast<LONG>(frames), &filled);
+    if (FAILED(hr)) return hr;
+    if (filled <= 0) return DeliverEnd();
+    frames = std::min<LONGLONG>(frames, filled);
+  } else {
+    std::memcpy(buffer, m_data.data() + m_frameCursor * format.BytesPerFrame(),
+                static_cast<size_t>(frames) * format.BytesPerFrame());
+  }
+  owned->SetActualDataLength(static_cast<LONG>(frames * format.BytesPerFrame()));
 
   REFERENCE_TIME start = FramesToTime(m_frameCursor, format.sampleRate);
   REFERENCE_TIME stop = FramesToTime(m_frameCursor + frames, format.sampleRate);
@@ -140,6 +149,12 @@ HRESULT AudioSource::DeliverNext() {
   return S_OK;
 }
 
+HRESULT AudioSource::DeliverEnd() {
+  m_endDelivered = true;
+  const HRESULT hr = m_pin->DeliverEndOfStream();
+  return FAILED(hr) ? hr : S_FALSE;
+}
+
 HRESULT AudioSource::DeliverAll() {
   for (;;) {
     const HRESULT hr = DeliverNext();
@@ -153,6 +168,7 @@ void AudioSource::Rewind() {
   m_frameCursor = 0;
   m_samplesDelivered = 0;
   m_endDelivered = false;
+  m_segmentDelivered = false;
 }
 
 HRESULT AudioSource::SetData(const AudioFormat& format, std::vector<BYTE> data) {
@@ -165,6 +181,7 @@ HRESULT AudioSource::SetData(const AudioFormat& format, std::vector<BYTE> data) 
   m_frameCursor = 0;
   m_samplesDelivered = 0;
   m_endDelivered = false;
+  m_segmentDelivered = false;
   if (newType) m_pin->SetType(MakeAudioMediaType(format));
   return S_OK;
 }

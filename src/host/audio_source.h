@@ -8,6 +8,7 @@
 #include "dshow/streams.h"
 #include "host/audio_format.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -22,6 +23,12 @@ struct AudioSourceOptions {
   int bufferCount = 3;
   // Deliver NewSegment before the first sample.
   bool newSegment = true;
+  // Where the audio comes from when it is not given whole: fills `buffer` with up to `frames`
+  // frames in `format` and sets `*filled` to the frames it wrote, 0 at the end; a failure ends
+  // delivery with that result. Memory then stays the same whatever the length of the audio.
+  std::function<HRESULT(BYTE* buffer, LONG frames, LONG* filled)> provider = nullptr;
+  // The provider's frames in all, for the segment's stop time and FramesTotal.
+  LONGLONG providedFrames = 0;
 };
 
 class AudioSource final : public CBaseFilter {
@@ -30,8 +37,10 @@ class AudioSource final : public CBaseFilter {
   static constexpr CLSID kClsid = {
       0x6C2B1A10, 0x3D4E, 0x4F5A, {0x8B, 0x9C, 0x0D, 0x1E, 0x2F, 0x3A, 0x4B, 0x5C}};
 
-  // `data` is interleaved audio in options.format; a trailing partial frame is dropped.
-  static ComPtr<AudioSource> Create(const AudioSourceOptions& options, std::vector<BYTE> data);
+  // `data` is interleaved audio in options.format; a trailing partial frame is dropped. Without
+  // data, the audio comes from options.provider.
+  static ComPtr<AudioSource> Create(const AudioSourceOptions& options,
+                                    std::vector<BYTE> data = {});
   ~AudioSource() override;
 
   // Delivers the next sample: S_OK when one was delivered, S_FALSE once everything was
@@ -57,6 +66,7 @@ class AudioSource final : public CBaseFilter {
   class OutputPinImpl;
   explicit AudioSource(const AudioSourceOptions& options, std::vector<BYTE> data, HRESULT* phr);
   int FramesOfSample(int index) const;
+  HRESULT DeliverEnd();
 
   CCritSec m_filterLock;
   CCritSec m_pinLock;
@@ -67,6 +77,7 @@ class AudioSource final : public CBaseFilter {
   LONGLONG m_frameCursor = 0;
   int m_samplesDelivered = 0;
   bool m_endDelivered = false;
+  bool m_segmentDelivered = false;
 };
 
 }  // namespace brvst::host

@@ -1,5 +1,7 @@
 // brvst-render: runs audio files through the adapter's filter as a DirectShow host would.
 #include "tools/render/audio_file.h"
+#include "tools/render/load_diagnosis.h"
+#include "tools/render/message_catcher.h"
 #include "tools/render/plugin_choice.h"
 #include "tools/render/plugin_info.h"
 #include "tools/render/progress.h"
@@ -10,15 +12,42 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <iostream>
-#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
-int Fail(const std::string& message) {
+using namespace brvst::render;
+
+// The common convention: a failed render, and a command line that asks for nothing sensible.
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+int Fail(const std::string& message, int code = kFailed) {
   std::cerr << "brvst-render: " << message << '\n';
-  return 1;
+  return code;
+}
+
+// What the adapter showed the user (its message boxes and reports), as one clause.
+std::string Shown(MessageCatcher& catcher) {
+  std::string shown;
+  for (const std::string& text : catcher.Take()) shown += (shown.empty() ? "" : "; ") + text;
+  return shown;
+}
+
+// The one line for a plug-in that did not load: the cause the renderer finds, then what the
+// adapter told its user.
+int FailToLoad(const brvst::PluginRecord& record, brvst::AdapterFilter* filter,
+               MessageCatcher& catcher) {
+  std::string line = std::string(record.Name) + ": ";
+  line += filter != nullptr && filter->Plugin ? LoadFailureCause(record.DllPath, *filter->Plugin)
+                                              : "the adapter could not build its filter";
+  const std::string shown = Shown(catcher);
+  if (!shown.empty()) line += " (" + shown + ")";
+  return Fail(line);
 }
 
 // OUTPUT-2.wav, OUTPUT-3.wav... beside OUTPUT.
@@ -32,19 +61,89 @@ std::string FurtherOutputName(const std::string& output, int pin) {
 }
 
 int ShowInfo(brvst::PluginRecord& record) {
-  IBaseFilter* base = nullptr;
-  if (FAILED(brvst::CreateAdapterFilter(&record, nullptr, IID_IBaseFilter,
-                                        reinterpret_cast<void**>(&base))))
-    return Fail("the adapter's filter could not be built");
-  auto* filter = static_cast<brvst::AdapterFilter*>(base);
-  brvst::VstPlugInstance* plugin = filter->Plugin.get();
-  int result = 0;
-  if (plugin == nullptr || plugin->effect == nullptr)
-    result = Fail(std::string("the plug-in ") + record.DllPath + " did not load");
-  else
-    brvst::render::WritePluginInfo(*plugin, std::cout);
-  base->Release();
-  return result;
+  MessageCatcher catcher;
+  std::string error;
+  auto filter = BuildFilter(record, error);
+  if (!filter || filter->Plugin == nullptr || filter->Plugin->effect == nullptr)
+    return FailToLoad(record, filter.get(), catcher);
+  WritePluginInfo(record.Name, *filter->Plugin, std::cout);
+  return 0;
+}
+
+struct Job {
+  std::string input, output;
+  std::string format;
+  RenderOptions options;
+};
+
+int RunRender(brvst::PluginRecord& record, const Job& job) {
+  std::string error;
+  std::unique_ptr<AudioReader> reader = AudioReader::Open(job.input, error);
+  if (!reader) return Fail(job.input + ": " + error);
+  if (reader->DeclaredFrames() > reader->Frames())
+    std::cerr << "brvst-render: " << job.input << ": warning: the file is truncated: "
+              << reader->Frames() << " of " << reader->DeclaredFrames()
+              << " frames present; rendering those\n";
+
+  SampleFormat format = reader->SourceFormat();
+  if (!job.format.empty())
+    for (SampleFormat f : {SampleFormat::U8, SampleFormat::S16, SampleFormat::S24, SampleFormat::F32})
+      if (job.format == FormatName(f)) format = f;
+  const int64_t tailFrames = std::llround(job.options.tailSeconds * reader->SampleRate());
+  if (reader->Frames() + tailFrames > WavWriter::MaxFrames(reader->Channels(), format))
+    return Fail(job.output + ": the output would pass the 4 GiB a WAV file can hold");
+
+  MessageCatcher catcher;
+  auto filter = BuildFilter(record, error);
+  if (!filter || filter->Plugin == nullptr || filter->Plugin->effect == nullptr)
+    return FailToLoad(record, filter.get(), catcher);
+
+  RenderInput input;
+  input.sampleRate = reader->SampleRate();
+  input.channels = reader->Channels();
+  input.format = reader->StreamFormat();
+  input.frames = reader->Frames();
+  input.read = [&reader](void* out, int64_t frames) { return reader->Read(out, frames); };
+
+  std::vector<std::unique_ptr<WavWriter>> writers;
+  std::vector<std::string> names;
+  const OpenOutput open = [&](int pin, int channels, std::string& reason) -> OutputWriter {
+    const std::string name = pin == 0 ? job.output : FurtherOutputName(job.output, pin + 1);
+    auto writer = WavWriter::Create(name, input.sampleRate, channels, format, reason);
+    if (!writer) {
+      reason = name + ": " + reason;
+      return {};
+    }
+    WavWriter* w = writer.get();
+    writers.push_back(std::move(writer));
+    names.push_back(name);
+    return [w](const float* samples, int64_t frames) { return w->Write(samples, frames); };
+  };
+
+  RenderReport report;
+  bool done = false;
+  {
+    auto progress = Progress::OnStderr("rendering", input.frames + tailFrames);
+    done = Render(*filter, input, job.options, open, report, error,
+                  [&](int64_t frames, int64_t) { progress.Update(frames); });
+    progress.Finish();
+  }
+  if (!done) {
+    // The most precise reason: the file that failed says why itself.
+    if (!reader->Error().empty()) error = job.input + ": " + reader->Error();
+    for (size_t k = 0; k < writers.size(); ++k)
+      if (!writers[k]->Error().empty()) error = names[k] + ": " + writers[k]->Error();
+    const std::string shown = Shown(catcher);
+    if (!shown.empty()) error += " (" + shown + ")";
+    return Fail(error);
+  }
+  // Closed first: the output may replace the input, and Windows renames no file still open.
+  reader.reset();
+  for (size_t k = 0; k < writers.size(); ++k)
+    if (!writers[k]->Commit(error)) return Fail(names[k] + ": " + error);
+  const std::string shown = Shown(catcher);
+  if (!shown.empty()) std::cerr << "brvst-render: " << shown << '\n';
+  return 0;
 }
 
 }  // namespace
@@ -55,61 +154,55 @@ int main(int argc, char** argv) {
       "Adapter's DirectShow filter, exactly as a DirectShow host plays it, and writes the "
       "result as WAV."};
   app.footer(
-      "Forms:\n  brvst-render [--plugin PATH] [--block FRAMES] [--format s16|f32] [--tail SECONDS] "
-      "[--all-outputs] INPUT -o OUTPUT\n  brvst-render --info [--plugin PATH]");
+      "Forms:\n"
+      "  brvst-render [--plugin PATH] [--block FRAMES] [--format u8|s16|s24|f32]\n"
+      "               [--tail SECONDS] [--no-latency-compensation] [--all-outputs]\n"
+      "               INPUT -o OUTPUT\n"
+      "  brvst-render --info [--plugin PATH]\n"
+      "Exit status: 0 success, 1 a failed render, 2 a usage error.");
   bool info = false;
-  std::string pluginPath, input, output;
-  brvst::render::RenderOptions options;
-  std::string format;
-  app.add_flag("--info", info, "Print what the plug-in offers: channels, parameters, programs");
+  bool noCompensation = false;
+  std::string pluginPath;
+  Job job;
+  app.add_flag("--info", info,
+               "Print what the plug-in offers: channels, latency, parameters, programs");
   app.add_option("--plugin", pluginPath,
                  "VST 2 plug-in to wrap (default: the adapter's own VID 84.dll)");
-  app.add_option("--block", options.blockFrames, "Frames per media sample (default 1024)")
+  app.add_option("--block", job.options.blockFrames, "Frames per media sample (default 1024)")
       ->check(CLI::Range(1, 1 << 20));
-  app.add_option("--format", format, "Sample format of OUTPUT (default: the input's)")
-      ->check(CLI::IsMember({"s16", "f32"}));
-  app.add_option("--tail", options.tailSeconds,
+  app.add_option("--format", job.format,
+                 "Sample format of OUTPUT (default: the input's when it is one of these, else "
+                 "f32)")
+      ->check(CLI::IsMember({"u8", "s16", "s24", "f32"}));
+  app.add_option("--tail", job.options.tailSeconds,
                  "Seconds of silence fed after the input, for echoes and reverb tails")
       ->check(CLI::Range(0.0, 3600.0));
-  app.add_flag("--all-outputs", options.allOutputs,
+  app.add_flag("--no-latency-compensation", noCompensation,
+               "Keep the plug-in's delay: do not drop its first initialDelay frames");
+  app.add_flag("--all-outputs", job.options.allOutputs,
                "Also write the further output pins as OUTPUT-2.wav, OUTPUT-3.wav...");
-  app.add_option("INPUT", input, "Audio file to render (WAV, AIFF, FLAC...)");
-  app.add_option("-o,--output", output, "WAV file to write");
-  CLI11_PARSE(app, argc, argv);
+  app.add_option("INPUT", job.input, "Audio file to render (WAV, AIFF, FLAC...)");
+  app.add_option("-o,--output", job.output, "WAV file to write");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return Fail(std::string(e.what()) + " (see --help)", kUsage);
+  }
+  job.options.compensateLatency = !noCompensation;
+
+  if (info && (!job.input.empty() || !job.output.empty()))
+    return Fail("--info takes no INPUT or OUTPUT (see --help)", kUsage);
+  if (!info && (job.input.empty() || job.output.empty()))
+    return Fail("give INPUT and -o OUTPUT (see --help)", kUsage);
 
   brvst::PluginRecord record;
   if (pluginPath.empty()) {
-    if (!brvst::render::DefaultRecord(record))
+    if (!DefaultRecord(record))
       return Fail("the adapter has no plug-in record (is its folder path too long?)");
-  } else if (!brvst::render::RecordForPath(pluginPath, record)) {
-    return Fail("plug-in path too long: " + pluginPath);
+  } else if (!RecordForPath(pluginPath, record)) {
+    return Fail(pluginPath + ": the path is too long for a plug-in record");
   }
-  if (info) return ShowInfo(record);
-
-  if (input.empty() || output.empty()) return Fail("give INPUT and -o OUTPUT (see --help)");
-  if (!format.empty())
-    options.outputFormat =
-        format == "s16" ? brvst::render::SampleFormat::S16 : brvst::render::SampleFormat::F32;
-
-  brvst::render::AudioClip clip;
-  std::string error;
-  if (!brvst::render::ReadAudioFile(input, clip, error)) return Fail(error);
-
-  std::vector<brvst::render::AudioClip> rendered;
-  {
-    auto progress = brvst::render::Progress::OnStderr(
-        "rendering", static_cast<int64_t>(clip.Frames()) +
-                         static_cast<int64_t>(options.tailSeconds * clip.sampleRate));
-    const bool done =
-        brvst::render::Render(record, clip, options, rendered, error,
-                              [&](int64_t frames, int64_t) { progress.Update(frames); });
-    progress.Finish();
-    if (!done) return Fail(error);
-  }
-
-  for (size_t k = 0; k < rendered.size(); ++k) {
-    const std::string name = k == 0 ? output : FurtherOutputName(output, static_cast<int>(k) + 1);
-    if (!brvst::render::WriteWavFile(name, rendered[k], error)) return Fail(name + ": " + error);
-  }
-  return 0;
+  return info ? ShowInfo(record) : RunRender(record, job);
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iomanip>
+#include <new>
 #include <string>
 
 namespace brvst::render {
@@ -54,8 +55,17 @@ std::string FourCCText(int32_t code) {
   return text;
 }
 
-void WritePluginInfo(VstPlugInstance& plugin, std::ostream& out) {
+void WritePluginInfo(const std::string& recordName, VstPlugInstance& plugin, std::ostream& out) {
   const vst2::AEffect& effect = *plugin.effect;
+  // Plug-ins with lookahead often settle their delay only when they are switched on.
+  int32_t latency = 0;
+  try {
+    plugin.Resume(1, 44100, 1024);
+    latency = effect.initialDelay;
+    plugin.Suspend();
+  } catch (const std::bad_alloc&) {
+    latency = effect.initialDelay;
+  }
   char text[kTextRoom] = {};
   plugin.Dispatch(vst2::effGetEffectName, 0, 0, text);
   const std::string effectName = Text(text);
@@ -66,6 +76,7 @@ void WritePluginInfo(VstPlugInstance& plugin, std::ostream& out) {
   plugin.Dispatch(vst2::effGetProductString, 0, 0, text);
   const std::string product = Text(text);
 
+  out << "Name        " << recordName << '\n';
   out << "Plug-in     " << (effectName.empty() ? plugin.name : effectName) << '\n';
   out << "File        " << plugin.dllPath << '\n';
   if (!vendor.empty() || !product.empty())
@@ -75,7 +86,7 @@ void WritePluginInfo(VstPlugInstance& plugin, std::ostream& out) {
   out << "Inputs      " << effect.numInputs << '\n';
   out << "Outputs     " << effect.numOutputs << '\n';
   out << "Flags       " << Hex(effect.flags) << " (" << FlagNames(effect.flags) << ")\n";
-  if (effect.initialDelay != 0) out << "Latency     " << effect.initialDelay << " samples\n";
+  out << "Latency     " << latency << (latency == 1 ? " sample\n" : " samples\n");
 
   const int32_t params = plugin.GetNumParams();
   out << "Parameters  " << params << '\n';

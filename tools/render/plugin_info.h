@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ostream>
+#include <string>
 
 namespace brvst {
 class VstPlugInstance;
@@ -9,8 +10,10 @@ class VstPlugInstance;
 
 namespace brvst::render {
 
-// Writes name, unique id, channels, flags, parameters and programs of a loaded plug-in.
-void WritePluginInfo(VstPlugInstance& plugin, std::ostream& out);
+// Writes the record's name `recordName`, the plug-in's file, name, unique id, channels, flags,
+// latency, parameters and programs of a loaded plug-in. The latency is the one it reports once
+// resumed (44.1 kHz, 1024-frame blocks), as it would be when a render starts.
+void WritePluginInfo(const std::string& recordName, VstPlugInstance& plugin, std::ostream& out);
 
 // A VST four-character code as text ("PS8S"), with unprintable characters as '.'.
 std::string FourCCText(int32_t code);

@@ -10,6 +10,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <vector>
 
 namespace brvst::render {
 namespace {
@@ -22,14 +26,6 @@ host::AudioFormat HostFormat(int rate, int channels, SampleFormat format) {
   f.sampleRate = rate;
   return f;
 }
-
-// The filter, released with the last reference of ours.
-struct FilterHandle {
-  ~FilterHandle() {
-    if (filter != nullptr) filter->Release();
-  }
-  AdapterFilter* filter = nullptr;
-};
 
 // The graph lets go of its filters before they are released.
 struct GraphHandle {
@@ -54,10 +50,38 @@ std::string Hex(HRESULT hr) {
   return text;
 }
 
+// More than a minute of delay is no lookahead but a plug-in's mistake: it is not compensated.
+int CredibleLatency(int32_t reported, int sampleRate) {
+  if (reported <= 0 || reported > 60LL * sampleRate) return 0;
+  return reported;
+}
+
+// One output pin's audio on its way to its writer: the latency dropped first.
+struct OutputStream {
+  OutputWriter write;
+  std::vector<float> block;  // the sample's floats, aligned for the writer
+  int64_t toDrop = -1;       // frames still to drop; unknown until the first sample arrives
+  int64_t written = 0;
+  bool failed = false;
+};
+
 }  // namespace
 
-bool Render(PluginRecord& record, const AudioClip& input, const RenderOptions& options,
-            std::vector<AudioClip>& outputs, std::string& error, const ProgressFunction& progress) {
+ComPtr<AdapterFilter> BuildFilter(PluginRecord& record, std::string& error) {
+  IBaseFilter* base = nullptr;
+  const HRESULT hr =
+      CreateAdapterFilter(&record, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&base));
+  if (FAILED(hr) || base == nullptr) {
+    error = "the adapter could not build its filter (" + Hex(hr) + ")";
+    return nullptr;
+  }
+  return ComPtr<AdapterFilter>::Attach(static_cast<AdapterFilter*>(base));
+}
+
+bool Render(AdapterFilter& filter, const RenderInput& input, const RenderOptions& options,
+            const OpenOutput& open, RenderReport& report, std::string& error,
+            const ProgressFunction& progress) {
+  const PluginRecord& record = *filter.Record;
   if (input.channels != 1 && input.channels != 2) {
     error = "the input has " + std::to_string(input.channels) +
             " channels; the adapter takes mono or stereo";
@@ -67,57 +91,124 @@ bool Render(PluginRecord& record, const AudioClip& input, const RenderOptions& o
     error = std::string("the input is mono and ") + record.Name + " takes stereo only";
     return false;
   }
+  if (input.sampleRate <= 0 || !input.read) {
+    error = "the input has no audio";
+    return false;
+  }
   if (options.blockFrames < 1) {
     error = "the block size must be at least one frame";
     return false;
   }
-
-  FilterHandle handle;
-  IBaseFilter* base = nullptr;
-  if (FAILED(CreateAdapterFilter(&record, nullptr, IID_IBaseFilter,
-                                 reinterpret_cast<void**>(&base)))) {
-    error = "the adapter's filter could not be built";
-    return false;
-  }
-  handle.filter = static_cast<AdapterFilter*>(base);
-  AdapterFilter& filter = *handle.filter;
   if (!filter.Plugin || filter.Plugin->effect == nullptr) {
-    error = std::string("the plug-in ") + record.DllPath + " did not load";
+    error = std::string(record.Name) + " did not load";
     return false;
   }
 
-  // The input with its tail of silence, delivered in samples of the chosen size.
   const int64_t tailFrames =
       static_cast<int64_t>(std::llround(std::max(options.tailSeconds, 0.0) * input.sampleRate));
-  std::vector<BYTE> data(input.data.begin(), input.data.end());
-  data.resize(data.size() + static_cast<size_t>(tailFrames) * input.BytesPerFrame(), 0);
-  const int64_t totalFrames = static_cast<int64_t>(data.size()) / input.BytesPerFrame();
   const host::AudioFormat inFormat = HostFormat(input.sampleRate, input.channels, input.format);
-  const SampleFormat outSampleFormat = options.outputFormat.value_or(input.format);
-  const host::AudioFormat outFormat = HostFormat(input.sampleRate, input.channels, outSampleFormat);
+  // The filter delivers float; the file's own format is the writer's business.
+  const host::AudioFormat outFormat =
+      HostFormat(input.sampleRate, input.channels, SampleFormat::F32);
+
+  // The plug-in's delay as it stands once the audio has started, read once: when the first
+  // output arrives (the plug-in has been resumed for the stream by then) or, should that come
+  // later, when the input runs out.
+  std::optional<int> latency;
+  VstPlugInstance& plugin = *filter.Plugin;
+  auto Latency = [&] {
+    if (!latency)
+      latency = options.compensateLatency
+                    ? CredibleLatency(plugin.effect != nullptr ? plugin.effect->initialDelay : 0,
+                                      input.sampleRate)
+                    : 0;
+    return *latency;
+  };
+
+  // The input, then its tail and as much silence as the output is delayed.
+  int64_t delivered = 0;
+  bool inputEnded = false;
+  int64_t silenceLeft = 0;
+  bool readFailed = false;
+  host::AudioSourceOptions sourceOptions{inFormat, {options.blockFrames}};
+  sourceOptions.providedFrames = input.frames + tailFrames;
+  sourceOptions.provider = [&](BYTE* buffer, LONG frames, LONG* filled) -> HRESULT {
+    *filled = 0;
+    if (!inputEnded) {
+      const int64_t got = input.read(buffer, frames);
+      if (got < 0) {
+        readFailed = true;
+        return E_FAIL;
+      }
+      if (got > 0) {
+        *filled = static_cast<LONG>(std::min<int64_t>(got, frames));
+        delivered += *filled;
+        return S_OK;
+      }
+      inputEnded = true;
+      silenceLeft = tailFrames + Latency();
+    }
+    const LONG frames0 = static_cast<LONG>(std::min<int64_t>(silenceLeft, frames));
+    std::memset(buffer, 0, static_cast<size_t>(frames0) * inFormat.BytesPerFrame());
+    silenceLeft -= frames0;
+    delivered += frames0;
+    *filled = frames0;
+    return S_OK;
+  };
 
   GraphHandle g;
-  auto source = host::AudioSource::Create({inFormat, {options.blockFrames}}, std::move(data));
-  g.Add(source.get(), W16("source"));
-  g.Add(&filter, W16("adapter"));
+  auto source = host::AudioSource::Create(sourceOptions);
+  if (!source || FAILED(g.Add(source.get(), W16("source"))) ||
+      FAILED(g.Add(&filter, W16("adapter")))) {
+    error = "the graph could not be built";
+    return false;
+  }
   HRESULT hr = g.graph->ConnectDirect(source->OutputPin(), filter.InputPinObject(), nullptr);
   if (FAILED(hr)) {
-    error = "the plug-in's filter refused the input format (" + Hex(hr) + ")";
+    error = std::string(record.Name) + " refused the input format (" + Hex(hr) + ")";
     return false;
   }
 
   const int pins = options.allOutputs ? filter.OutputPinTotal() : 1;
+  std::vector<OutputStream> streams(static_cast<size_t>(pins));
   std::vector<ComPtr<host::AudioSink>> sinks;
+  const CMediaType outType = host::MakeAudioMediaType(outFormat);
   for (int k = 0; k < pins; ++k) {
+    OutputStream& stream = streams[static_cast<size_t>(k)];
+    stream.write = open(k, outFormat.channels, error);
+    if (!stream.write) return false;
+    stream.block.resize(static_cast<size_t>(options.blockFrames) * outFormat.channels);
     host::AudioSinkOptions sinkOptions;
-    const CMediaType type = host::MakeAudioMediaType(outFormat);
-    sinkOptions.acceptedTypes.push_back(type);
-    sinkOptions.reserveBytes = static_cast<size_t>(totalFrames) * outFormat.BytesPerFrame();
+    sinkOptions.acceptedTypes.push_back(outType);
+    sinkOptions.consumer = [&stream, &Latency, channels = outFormat.channels](
+                               const BYTE* data, LONG bytes) -> HRESULT {
+      if (stream.toDrop < 0) stream.toDrop = Latency();
+      const size_t samples = static_cast<size_t>(bytes) / sizeof(float);
+      // Only while the stream starts, or for a sample larger than asked for: never in steady
+      // state.
+      if (samples > stream.block.size()) stream.block.resize(samples);
+      std::memcpy(stream.block.data(), data, samples * sizeof(float));
+      int64_t frames = static_cast<int64_t>(samples) / channels;
+      const int64_t dropped = std::min(frames, stream.toDrop);
+      stream.toDrop -= dropped;
+      frames -= dropped;
+      if (frames == 0) return S_OK;
+      if (!stream.write(stream.block.data() + dropped * channels, frames)) {
+        stream.failed = true;
+        return E_FAIL;
+      }
+      stream.written += frames;
+      return S_OK;
+    };
     auto sink = host::AudioSink::Create(sinkOptions);
-    g.Add(sink.get(), W16("sink"));
-    hr = g.graph->ConnectDirect(filter.OutputPinObject(k), sink->InputPin(), &type);
+    if (!sink || FAILED(g.Add(sink.get(), W16("sink")))) {
+      error = "the graph could not be built";
+      return false;
+    }
+    hr = g.graph->ConnectDirect(filter.OutputPinObject(k), sink->InputPin(), &outType);
     if (FAILED(hr)) {
-      error = "output " + std::to_string(k + 1) + " refused the output format (" + Hex(hr) + ")";
+      error = "output " + std::to_string(k + 1) + " of " + record.Name +
+              " refused the output format (" + Hex(hr) + ")";
       return false;
     }
     sinks.push_back(sink);
@@ -127,24 +218,27 @@ bool Render(PluginRecord& record, const AudioClip& input, const RenderOptions& o
     error = "the graph did not run (" + Hex(hr) + ")";
     return false;
   }
+  const int64_t total = input.frames + tailFrames;
   while ((hr = source->DeliverNext()) == S_OK)
-    if (progress) progress(source->FramesDelivered(), totalFrames);
+    if (progress) progress(std::min(delivered, total), total);
+  g.graph->Stop();
+  if (readFailed) {
+    error = "the input could not be read to its end";
+    return false;
+  }
+  for (const OutputStream& stream : streams) {
+    if (stream.failed) {
+      error = "the output could not be written";
+      return false;
+    }
+  }
   if (FAILED(hr)) {
     error = "streaming stopped (" + Hex(hr) + ")";
     return false;
   }
-  g.graph->Stop();
-
-  outputs.clear();
-  for (const auto& sink : sinks) {
-    AudioClip clip;
-    clip.sampleRate = input.sampleRate;
-    clip.channels = input.channels;
-    clip.format = outSampleFormat;
-    const std::vector<BYTE> bytes = sink->Bytes();
-    clip.data.assign(bytes.begin(), bytes.end());
-    outputs.push_back(std::move(clip));
-  }
+  report.outputs = pins;
+  report.latencyFrames = latency.value_or(0);
+  report.framesOut = streams.front().written;
   return true;
 }
 
