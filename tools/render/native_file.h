@@ -28,6 +28,6 @@ bool SeekTo(std::FILE* file, int64_t offset);
 int64_t FileSize(std::FILE* file);
 
 // Renames `from` onto `to`, replacing a file there.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
+bool MoveOnto(const std::string& from, const std::string& to, std::string& error);
 
 }  // namespace brvst::render

@@ -42,7 +42,7 @@ int64_t FileSize(std::FILE* file) {
   return static_cast<int64_t>(ftello(file));
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+bool MoveOnto(const std::string& from, const std::string& to, std::string& error) {
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   error = std::string("cannot replace the file: ") + std::strerror(errno);
   return false;

@@ -75,9 +75,25 @@ int64_t FileSize(std::FILE* file) {
   return _ftelli64(file);
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+bool MoveOnto(const std::string& from, const std::string& to, std::string& error) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-  error = "cannot replace the file: " + SystemMessage(GetLastError());
+  const DWORD code = GetLastError();
+  // A file still open, even one shared for deletion, cannot be replaced; but it can be renamed
+  // aside and deleted, going when its last reader lets go. `from` is a fresh unique name, so
+  // the name aside is unused too.
+  const std::string aside = from + "-old";
+  if ((code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION) &&
+      MoveFileExA(to.c_str(), aside.c_str(), 0)) {
+    if (MoveFileExA(from.c_str(), to.c_str(), 0)) {
+      DeleteFileA(aside.c_str());
+      return true;
+    }
+    const DWORD moveCode = GetLastError();
+    MoveFileExA(aside.c_str(), to.c_str(), 0);
+    error = "cannot replace the file: " + SystemMessage(moveCode);
+    return false;
+  }
+  error = "cannot replace the file: " + SystemMessage(code);
   return false;
 }
 

@@ -509,7 +509,7 @@ bool WavWriter::Commit(std::string& error) {
   if (std::fclose(s.file.release()) != 0)
     return fail(std::string("write failed: ") + std::strerror(errno));
   std::string reason;
-  if (!ReplaceFile(s.temporary, s.target, reason)) return fail(reason);
+  if (!MoveOnto(s.temporary, s.target, reason)) return fail(reason);
   s.committed = true;
   return true;
 }
