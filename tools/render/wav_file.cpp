@@ -392,10 +392,11 @@ struct WavWriter::State {
   std::string error;
   std::vector<std::uint8_t> block;
 
-  // Closes and removes the temporary file.
+  // Closes and removes the temporary file, once: its name may be another's afterwards.
   void Discard() {
     file.reset();
-    std::remove(temporary.c_str());
+    if (!temporary.empty()) std::remove(temporary.c_str());
+    temporary.clear();
   }
 };
 
