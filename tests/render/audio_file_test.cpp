@@ -39,9 +39,9 @@ Bytes Le(std::uint64_t value, int bytes) {
   return Le({value}, bytes);
 }
 
-Bytes Cat(std::initializer_list<Bytes> parts) {
+Bytes Cat(std::initializer_list<Bytes> pieces) {
   Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  for (const Bytes& piece : pieces) out.insert(out.end(), piece.begin(), piece.end());
   return out;
 }
 
