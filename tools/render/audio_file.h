@@ -1,19 +1,87 @@
-// Audio files for the renderer: an in-memory clip, reading it from a file, writing it as WAV,
-// and the two sample formats the adapter takes.
+// Audio files for the renderer: streaming readers and a WAV writer, an in-memory clip built on
+// them, and the sample formats the renderer reads, streams and writes.
 //
-// Reading goes through libsndfile where the build has it (WAV, AIFF, FLAC, Ogg and the rest it
-// knows); the Windows build reads RIFF WAVE with our own parser (wav_file.h). Writing is always
-// our own, so one clip gives the same file bytes on every platform.
+// RIFF WAVE files of the encodings we know are read by our own reader on every build, so every
+// build treats them alike; where the build has libsndfile, everything else it knows (AIFF, FLAC,
+// Ogg, other WAV encodings) is read through it. Writing is always our own, so the same samples
+// give the same file bytes on every platform.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace brvst::render {
 
-enum class SampleFormat { S16, F32 };
+enum class SampleFormat { U8, S16, S24, F32 };
+
+// "u8", "s16", "s24", "f32".
+const char* FormatName(SampleFormat format);
+
+// The bytes a sample of `format` takes in a file or a clip.
+int BytesPerSample(SampleFormat format);
+
+// An audio file read block by block; memory stays the same whatever the file's length.
+class AudioReader {
+ public:
+  // Opens `path`. nullptr, with the reason in one line in `error` (the reason only: the caller
+  // names the file), for a file that cannot be read or holds no audio at all.
+  static std::unique_ptr<AudioReader> Open(const std::string& path, std::string& error);
+  virtual ~AudioReader();
+  virtual int SampleRate() const = 0;
+  virtual int Channels() const = 0;
+  // What is streamed to the filter: S16 for 16-bit integer sources, F32 for every other.
+  virtual SampleFormat StreamFormat() const = 0;
+  // The source's own sample format when it is U8, S16, S24 (PCM) or F32; F32 otherwise
+  // (32-bit integer, 64-bit float, compressed): the renderer's default output format.
+  virtual SampleFormat SourceFormat() const = 0;
+  // The frames the file holds, which Read delivers in all.
+  virtual int64_t Frames() const = 0;
+  // The frames its header declares: more than Frames() when the file is truncated.
+  virtual int64_t DeclaredFrames() const = 0;
+  // Reads up to `frames` whole frames, interleaved in StreamFormat(), into `out`; the frames
+  // read, 0 at the end, -1 on a read error (then Error() says why).
+  virtual int64_t Read(void* out, int64_t frames) = 0;
+  virtual std::string Error() const = 0;
+};
+
+// A WAV file written block by block through a temporary file beside the target, renamed into
+// place by Commit only: a failed render never leaves a partial file and never damages an
+// existing one, and the target may be the input file itself (still open for reading).
+//
+// The layout is canonical: u8, s16 and s24 as WAVE_FORMAT_PCM with a 16-byte fmt chunk, f32 as
+// WAVE_FORMAT_IEEE_FLOAT with an 18-byte fmt chunk and a fact chunk.
+class WavWriter {
+ public:
+  // nullptr with the reason (without the path) when no WAV file can have this shape or the
+  // temporary file cannot be made.
+  static std::unique_ptr<WavWriter> Create(const std::string& path, int sampleRate, int channels,
+                                           SampleFormat format, std::string& error);
+  ~WavWriter();  // removes the temporary file unless committed
+  WavWriter(const WavWriter&) = delete;
+  WavWriter& operator=(const WavWriter&) = delete;
+
+  // Appends `frames` frames of interleaved float samples in the file's format: integer formats
+  // round to nearest and saturate at full scale (u8: 128 + round(x*128) in 0..255; s16:
+  // round(x*32768) in -32768..32767; s24: round(x*8388608) in -8388608..8388607), NaN gives
+  // silence; f32 is copied. False with Error() on a failed write or when the file would pass
+  // the 4 GiB a WAV file can hold.
+  bool Write(const float* samples, int64_t frames);
+  // Completes the header, closes the file and renames it onto the target (replacing it).
+  // False with the reason; then the temporary file is gone and the target untouched.
+  bool Commit(std::string& error);
+  int64_t FramesWritten() const;
+  std::string Error() const;
+  // The most frames a WAV file of this shape can hold (so callers can refuse a render early).
+  static int64_t MaxFrames(int channels, SampleFormat format);
+
+ private:
+  struct State;
+  explicit WavWriter(std::unique_ptr<State> state);
+  std::unique_ptr<State> m_state;
+};
 
 // Interleaved audio in the machine's (little-endian) byte order, whole frames only.
 struct AudioClip {
@@ -22,7 +90,7 @@ struct AudioClip {
   SampleFormat format = SampleFormat::S16;
   std::vector<std::uint8_t> data;
 
-  int BytesPerSample() const { return format == SampleFormat::S16 ? 2 : 4; }
+  int BytesPerSample() const { return render::BytesPerSample(format); }
   int BytesPerFrame() const { return BytesPerSample() * channels; }
   std::size_t Frames() const {
     return channels > 0 ? data.size() / static_cast<std::size_t>(BytesPerFrame()) : 0;
@@ -30,16 +98,12 @@ struct AudioClip {
   bool operator==(const AudioClip&) const = default;
 };
 
-// Reads the audio file at `path` whole. 16-bit integer sources give S16; every other source
-// (8, 24, 32-bit integer, float, double, compressed) gives F32 scaled to full scale +-1.0, which
-// holds 8 and 24-bit samples exactly. False, with one line naming the file and the reason in
-// `error`, for anything unreadable.
+// Reads the audio file at `path` whole, through AudioReader: in its StreamFormat(). False, with
+// one line naming the file and the reason in `error`, for anything unreadable.
 bool ReadAudioFile(const std::string& path, AudioClip& clip, std::string& error);
 
-// Writes `clip` as a canonical RIFF WAVE file: S16 as WAVE_FORMAT_PCM with a 16-byte fmt chunk,
-// F32 as WAVE_FORMAT_IEEE_FLOAT with an 18-byte fmt chunk and a fact chunk. False, with the
-// reason in `error`, when the clip cannot be a WAV file or the file cannot be written; a
-// partly written file is removed.
+// Writes `clip` through WavWriter in its own format. False, with one line naming the file and
+// the reason in `error`; an existing file is then left as it was.
 bool WriteWavFile(const std::string& path, const AudioClip& clip, std::string& error);
 
 // A float sample to 16 bits: scaled by 32768 and truncated toward zero (as the adapter's own
@@ -51,7 +115,15 @@ inline float S16ToFloat(std::int16_t value) {
   return static_cast<float>(value) * (1.0f / 32768);
 }
 
-// `clip` in `format`; unchanged when it already is.
+// One sample of `format` at `p` as float at full scale +-1.0: u8 (p-128)/128, s16 x/32768,
+// s24 x/8388608, f32 as is; exact for every format.
+float DecodeSample(SampleFormat format, const std::uint8_t* p);
+
+// `value` as one sample of `format` at `p`, rounded and saturated as WavWriter::Write says.
+void EncodeSample(SampleFormat format, float value, std::uint8_t* p);
+
+// `clip` in `format`; unchanged when it already is. To S16 it truncates as FloatToS16 does; to
+// U8 and S24 it rounds as EncodeSample does.
 AudioClip ConvertClip(AudioClip clip, SampleFormat format);
 
 }  // namespace brvst::render

@@ -1,22 +1,12 @@
-// Reading audio files where there is no libsndfile: RIFF WAVE through our own reader.
-#include "tools/render/audio_file.h"
+// Where there is no libsndfile, RIFF WAVE of the encodings our reader knows is all we read.
 #include "tools/render/wav_file.h"
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 
 namespace brvst::render {
 
-bool ReadAudioFile(const std::string& path, AudioClip& clip, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": cannot open the file: " + std::strerror(errno);
-    return false;
-  }
-  if (ReadWav(in, clip, error)) return true;
-  error = path + ": " + error;
-  return false;
+std::unique_ptr<AudioReader> OpenOtherReader(const std::string&, const std::string& wavError,
+                                             std::string& error) {
+  error = wavError;
+  return nullptr;
 }
 
 }  // namespace brvst::render

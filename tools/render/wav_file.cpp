@@ -1,25 +1,26 @@
-// RIFF WAVE on streams: a defensive reader and a canonical writer.
+// RIFF WAVE files of our own: a defensive streaming reader and a canonical streaming writer.
 #include "tools/render/wav_file.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <istream>
+#include <filesystem>
 #include <limits>
-#include <new>
 #include <optional>
-#include <ostream>
+#include <random>
 #include <utility>
+#include <vector>
 
 namespace brvst::render {
 
-// Clip data goes to and from the file as is.
+// 16-bit and float samples go to and from the file as they are.
 static_assert(std::endian::native == std::endian::little,
-              "clip data is copied unchanged to and from little-endian WAV data");
+              "samples are copied unchanged to and from little-endian WAV data");
 
 namespace {
 
@@ -31,6 +32,9 @@ constexpr std::uint16_t kFormatExtensible = 0xFFFE;
 // these, as stored (KSDATAFORMAT_SUBTYPE_PCM and _IEEE_FLOAT are tags 1 and 3).
 constexpr std::array<std::uint8_t, 14> kSubFormatTail = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                                          0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// What the reader and the writer move through memory at a time.
+constexpr std::size_t kBlockBytes = 64 * 1024;
 
 // The sample encodings we decode.
 enum class Encoding { U8, S16, S24, S32, F32, F64 };
@@ -51,20 +55,6 @@ std::uint32_t U32(const std::uint8_t* p) {
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  out.push_back(static_cast<std::uint8_t>(value));
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  Put16(out, value & 0xFFFF);
-  Put16(out, value >> 16);
-}
-
-void PutId(std::vector<std::uint8_t>& out, const char (&id)[5]) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(id[i]));
-}
-
 // A chunk id for a message: as text when printable, else in hex.
 std::string ChunkName(const std::uint8_t* id) {
   if (std::all_of(id, id + 4, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; }))
@@ -74,17 +64,13 @@ std::string ChunkName(const std::uint8_t* id) {
   return hex;
 }
 
-// A stream read at an offset from `base`; false unless all `size` bytes arrived.
-bool ReadAt(std::istream& in, std::streamoff base, std::uint64_t offset, void* buffer,
-            std::size_t size) {
-  in.clear();
-  in.seekg(base + static_cast<std::streamoff>(offset));
-  in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(size));
-  return in && in.gcount() == static_cast<std::streamsize>(size);
+bool ReadAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t size) {
+  return SeekTo(file, static_cast<int64_t>(offset)) && std::fread(buffer, 1, size, file) == size;
 }
 
-// The fmt chunk's contents (`size` bytes, of which `head` holds the first up to 40).
-bool ParseFormat(const std::uint8_t* head, std::uint32_t size, WavFormat& format,
+// The fmt chunk's contents (`size` bytes, of which `head` holds the first up to 40). `ours` is
+// false for an encoding we do not decode.
+bool ParseFormat(const std::uint8_t* head, std::uint32_t size, WavFormat& format, bool& ours,
                  std::string& error) {
   if (size < 16) {
     error = "fmt chunk too short (" + std::to_string(size) + " bytes)";
@@ -101,6 +87,7 @@ bool ParseFormat(const std::uint8_t* head, std::uint32_t size, WavFormat& format
       return false;
     }
     if (!std::equal(kSubFormatTail.begin(), kSubFormatTail.end(), head + 26)) {
+      ours = false;
       error = "unsupported WAVE_FORMAT_EXTENSIBLE sub-format";
       return false;
     }
@@ -125,6 +112,7 @@ bool ParseFormat(const std::uint8_t* head, std::uint32_t size, WavFormat& format
     char what[64];
     std::snprintf(what, sizeof what, "unsupported WAV encoding (format tag 0x%04X, %d bits)",
                   static_cast<unsigned>(tag), bits);
+    ours = false;
     error = what;
     return false;
   }
@@ -139,17 +127,14 @@ bool ParseFormat(const std::uint8_t* head, std::uint32_t size, WavFormat& format
   return true;
 }
 
-// One sample of a non-native encoding, scaled as libsndfile scales it, so both readers agree.
-float DecodeSample(Encoding encoding, const std::uint8_t* p) {
+// One sample of an encoding that is not streamed as it is, scaled as libsndfile scales it, so
+// both readers agree.
+float Decode(Encoding encoding, const std::uint8_t* p) {
   switch (encoding) {
     case Encoding::U8:
-      return static_cast<float>(p[0] - 128) * (1.0f / 128);
-    case Encoding::S24: {
-      const std::int32_t value = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 |
-                                                           static_cast<std::uint32_t>(p[1]) << 16 |
-                                                           static_cast<std::uint32_t>(p[2]) << 24);
-      return static_cast<float>(value >> 8) * (1.0f / 8388608);
-    }
+      return DecodeSample(SampleFormat::U8, p);
+    case Encoding::S24:
+      return DecodeSample(SampleFormat::S24, p);
     case Encoding::S32:
       return static_cast<float>(static_cast<std::int32_t>(U32(p))) * (1.0f / 2147483648.0f);
     case Encoding::F64: {
@@ -164,159 +149,206 @@ float DecodeSample(Encoding encoding, const std::uint8_t* p) {
   return 0.0f;  // S16 and F32 are copied, never decoded
 }
 
-bool ReadWavChecked(std::istream& in, AudioClip& clip, std::string& error) {
-  const std::streamoff base = in.tellg();
-  in.seekg(0, std::ios::end);
-  const std::streamoff end = in.tellg();
-  if (base < 0 || end < base) {
-    error = "cannot tell the file's size";
+class WavReader final : public AudioReader {
+ public:
+  WavReader(FilePtr file, const WavFormat& format, int64_t frames, int64_t declared)
+      : m_file(std::move(file)), m_format(format), m_frames(frames), m_declared(declared) {}
+
+  int SampleRate() const override { return m_format.sampleRate; }
+  int Channels() const override { return m_format.channels; }
+  SampleFormat StreamFormat() const override {
+    return m_format.encoding == Encoding::S16 ? SampleFormat::S16 : SampleFormat::F32;
+  }
+  SampleFormat SourceFormat() const override {
+    switch (m_format.encoding) {
+      case Encoding::U8:
+        return SampleFormat::U8;
+      case Encoding::S16:
+        return SampleFormat::S16;
+      case Encoding::S24:
+        return SampleFormat::S24;
+      default:
+        return SampleFormat::F32;
+    }
+  }
+  int64_t Frames() const override { return m_frames; }
+  int64_t DeclaredFrames() const override { return m_declared; }
+  std::string Error() const override { return m_error; }
+
+  int64_t Read(void* out, int64_t frames) override {
+    if (!m_error.empty()) return -1;
+    frames = std::clamp<int64_t>(frames, 0, m_frames - m_position);
+    const auto blockAlign = static_cast<std::size_t>(m_format.blockAlign);
+    if (m_format.encoding == Encoding::S16 || m_format.encoding == Encoding::F32) {
+      if (!ReadFrames(out, static_cast<std::size_t>(frames) * blockAlign)) return -1;
+    } else {
+      const int bytesPerSample = m_format.blockAlign / m_format.channels;
+      const int64_t framesPerBlock = std::max<int64_t>(1, kBlockBytes / blockAlign);
+      m_block.resize(static_cast<std::size_t>(framesPerBlock) * blockAlign);
+      auto* target = static_cast<float*>(out);
+      for (int64_t done = 0; done < frames; done += framesPerBlock) {
+        const auto count = static_cast<std::size_t>(std::min(framesPerBlock, frames - done));
+        if (!ReadFrames(m_block.data(), count * blockAlign)) return -1;
+        const std::size_t samples = count * static_cast<std::size_t>(m_format.channels);
+        for (std::size_t i = 0; i < samples; ++i)
+          *target++ = Decode(m_format.encoding, m_block.data() + i * bytesPerSample);
+      }
+    }
+    m_position += frames;
+    return frames;
+  }
+
+ private:
+  bool ReadFrames(void* buffer, std::size_t bytes) {
+    if (std::fread(buffer, 1, bytes, m_file.get()) == bytes) return true;
+    // The size was measured on opening: a short read means a fault or a file cut since.
+    m_error = std::ferror(m_file.get()) != 0 ? std::string("read error: ") + std::strerror(errno)
+                                             : "the file got shorter while it was read";
     return false;
   }
-  const std::uint64_t size = static_cast<std::uint64_t>(end - base);
 
+  FilePtr m_file;
+  WavFormat m_format;
+  int64_t m_frames;
+  int64_t m_declared;
+  int64_t m_position = 0;
+  std::vector<std::uint8_t> m_block;
+  std::string m_error;
+};
+
+}  // namespace
+
+std::unique_ptr<AudioReader> OpenWavReader(FilePtr file, bool& ours, std::string& error) {
+  ours = false;
+  const int64_t fileSize = FileSize(file.get());
+  if (fileSize < 0) {
+    error = "cannot tell the file's size";
+    return nullptr;
+  }
+  const auto size = static_cast<std::uint64_t>(fileSize);
   std::uint8_t riff[12];
-  if (size < sizeof riff || !ReadAt(in, base, 0, riff, sizeof riff)) {
+  if (size < sizeof riff || !ReadAt(file.get(), 0, riff, sizeof riff)) {
     error = "too short for a WAV file";
-    return false;
+    return nullptr;
   }
   if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
     error = "not a RIFF WAVE file";
-    return false;
+    return nullptr;
   }
+  ours = true;
 
   // Walk the chunks until fmt and data are both known; what follows them is not our business.
   // The RIFF size is not trusted: unfinished recordings leave it wrong.
   std::optional<WavFormat> format;
-  std::optional<std::pair<std::uint64_t, std::uint32_t>> data;  // offset, size
+  std::optional<std::pair<std::uint64_t, std::uint32_t>> data;  // offset, declared size
   std::uint64_t pos = sizeof riff;
   while (!(format && data)) {
     if (pos >= size) {
       error = format ? "no data chunk" : "no fmt chunk";
-      return false;
+      return nullptr;
     }
     std::uint8_t header[8];
-    if (size - pos < sizeof header || !ReadAt(in, base, pos, header, sizeof header)) {
+    if (size - pos < sizeof header || !ReadAt(file.get(), pos, header, sizeof header)) {
       error = "chunk header cut off at byte " + std::to_string(pos);
-      return false;
+      return nullptr;
     }
     pos += sizeof header;
     const std::uint32_t chunkSize = U32(header + 4);
-    if (chunkSize > size - pos) {
+    const bool isData = std::memcmp(header, "data", 4) == 0 && !data;
+    // A cut-off data chunk is a truncated file, read as far as it goes; any other chunk that
+    // runs past the end leaves us without a trustworthy layout.
+    if (chunkSize > size - pos && !isData) {
       error = ChunkName(header) + " chunk runs past the end of the file (" +
               std::to_string(chunkSize) + " bytes declared, " + std::to_string(size - pos) +
               " present)";
-      return false;
+      return nullptr;
     }
     if (std::memcmp(header, "fmt ", 4) == 0 && !format) {
       std::uint8_t head[40] = {};
-      if (!ReadAt(in, base, pos, head, std::min<std::size_t>(chunkSize, sizeof head))) {
+      if (!ReadAt(file.get(), pos, head, std::min<std::size_t>(chunkSize, sizeof head))) {
         error = "read error in the fmt chunk";
-        return false;
+        return nullptr;
       }
       WavFormat parsed;
-      if (!ParseFormat(head, chunkSize, parsed, error)) return false;
+      if (!ParseFormat(head, chunkSize, parsed, ours, error)) return nullptr;
       format = parsed;
-    } else if (std::memcmp(header, "data", 4) == 0 && !data) {
+    } else if (isData) {
       data.emplace(pos, chunkSize);
     }
-    pos += chunkSize + (chunkSize & 1u);  // odd-sized chunks carry a pad byte
+    pos += std::uint64_t{chunkSize} + (chunkSize & 1u);  // odd-sized chunks carry a pad byte
   }
 
-  AudioClip out;
-  out.sampleRate = format->sampleRate;
-  out.channels = format->channels;
-  const Encoding encoding = format->encoding;
-  out.format = encoding == Encoding::S16 ? SampleFormat::S16 : SampleFormat::F32;
   const auto [dataPos, dataSize] = *data;
-  const std::uint64_t frames = dataSize / static_cast<std::uint64_t>(format->blockAlign);
-  const std::uint64_t outBytes = frames * static_cast<std::uint64_t>(out.BytesPerFrame());
-  if (outBytes > std::numeric_limits<std::size_t>::max() / 2) {
-    error = "too large to hold in memory";
-    return false;
+  const auto blockAlign = static_cast<std::uint64_t>(format->blockAlign);
+  const std::uint64_t present = std::min<std::uint64_t>(dataSize, size - dataPos);
+  const auto frames = static_cast<int64_t>(present / blockAlign);
+  if (frames == 0) {
+    error = "the file holds no audio";
+    return nullptr;
   }
-  out.data.resize(static_cast<std::size_t>(outBytes));
-
-  if (encoding == Encoding::S16 || encoding == Encoding::F32) {
-    if (!ReadAt(in, base, dataPos, out.data.data(), out.data.size())) {
-      error = "read error in the data chunk";
-      return false;
-    }
-  } else {
-    const std::size_t blockAlign = static_cast<std::size_t>(format->blockAlign);
-    const int bytesPerSample = format->blockAlign / format->channels;
-    const std::uint64_t framesPerBlock = std::max<std::size_t>(1, 65536 / blockAlign);
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(framesPerBlock) * blockAlign);
-    std::uint8_t* target = out.data.data();
-    for (std::uint64_t frame = 0; frame < frames; frame += framesPerBlock) {
-      const std::size_t count = static_cast<std::size_t>(std::min(framesPerBlock, frames - frame));
-      if (!ReadAt(in, base, dataPos + frame * blockAlign, block.data(), count * blockAlign)) {
-        error = "read error in the data chunk";
-        return false;
-      }
-      const std::size_t samples = count * static_cast<std::size_t>(format->channels);
-      for (std::size_t i = 0; i < samples; ++i) {
-        const float value = DecodeSample(encoding, block.data() + i * bytesPerSample);
-        std::memcpy(target, &value, sizeof value);
-        target += sizeof value;
-      }
-    }
+  if (!SeekTo(file.get(), static_cast<int64_t>(dataPos))) {
+    error = "cannot seek to the audio";
+    return nullptr;
   }
-  clip = std::move(out);
-  return true;
+  return std::make_unique<WavReader>(std::move(file), *format, frames,
+                                     static_cast<int64_t>(dataSize / blockAlign));
 }
 
-}  // namespace
+AudioReader::~AudioReader() = default;
 
-bool ReadWav(std::istream& in, AudioClip& clip, std::string& error) {
-  try {
-    return ReadWavChecked(in, clip, error);
-  } catch (const std::bad_alloc&) {
-    error = "not enough memory for the audio";
-  } catch (const std::exception& e) {
-    error = e.what();
+std::unique_ptr<AudioReader> AudioReader::Open(const std::string& path, std::string& error) {
+  FilePtr file(OpenForReading(path, error));
+  if (!file) return nullptr;
+  bool ours = false;
+  std::string wavError;
+  if (auto reader = OpenWavReader(std::move(file), ours, wavError)) return reader;
+  if (ours) {
+    error = wavError;
+    return nullptr;
   }
-  return false;
+  return OpenOtherReader(path, wavError, error);
 }
+
+// ---------------------------------------------------------------------------------------------
 
 namespace {
 
-// The header of `clip` as a canonical WAV file, or false when no WAV file can hold it.
-bool WavHeader(const AudioClip& clip, std::vector<std::uint8_t>& header, std::string& error) {
-  const bool isFloat = clip.format == SampleFormat::F32;
-  const int bytesPerSample = clip.BytesPerSample();
-  if (clip.channels <= 0 || clip.channels > 0xFFFF / bytesPerSample) {
-    error = "a WAV file cannot hold " + std::to_string(clip.channels) + " channels";
-    return false;
-  }
-  if (clip.sampleRate <= 0) {
-    error = "a WAV file cannot have the sample rate " + std::to_string(clip.sampleRate);
-    return false;
-  }
-  if (clip.data.size() % static_cast<std::size_t>(clip.BytesPerFrame()) != 0) {
-    error = "the audio ends in a partial frame";
-    return false;
-  }
-  // Samples of 2 or 4 bytes never make an odd-sized data chunk, so no pad byte follows it.
-  const std::uint64_t blockAlign = static_cast<std::uint64_t>(clip.BytesPerFrame());
-  const std::uint64_t byteRate = static_cast<std::uint64_t>(clip.sampleRate) * blockAlign;
-  const std::uint64_t dataSize = clip.data.size();
-  const std::uint32_t fmtSize = isFloat ? 18 : 16;  // formats other than PCM carry cbSize
-  const std::uint64_t riffSize = 4 + (8 + fmtSize) + (isFloat ? 12 : 0) + (8 + dataSize);
-  if (byteRate > 0xFFFFFFFF || riffSize > 0xFFFFFFFF) {
-    error = "the audio is too large for a WAV file";
-    return false;
-  }
+void Put16(std::vector<std::uint8_t>& out, std::uint32_t value) {
+  out.push_back(static_cast<std::uint8_t>(value));
+  out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
 
-  header.clear();
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+  Put16(out, value & 0xFFFF);
+  Put16(out, value >> 16);
+}
+
+void PutId(std::vector<std::uint8_t>& out, const char (&id)[5]) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(id[i]));
+}
+
+// The bytes before the samples: the same length whatever the sizes, so Commit can write it again
+// over the placeholder.
+std::vector<std::uint8_t> WavHeader(int sampleRate, int channels, SampleFormat format,
+                                    std::uint64_t frames) {
+  const bool isFloat = format == SampleFormat::F32;
+  const int bytesPerSample = BytesPerSample(format);
+  const std::uint64_t blockAlign = static_cast<std::uint64_t>(bytesPerSample) * channels;
+  const std::uint64_t dataSize = frames * blockAlign;
+  const std::uint32_t fmtSize = isFloat ? 18 : 16;  // formats other than PCM carry cbSize
+  const std::uint64_t riffSize =
+      4 + (8 + fmtSize) + (isFloat ? 12 : 0) + (8 + dataSize) + (dataSize & 1);
+
+  std::vector<std::uint8_t> header;
   PutId(header, "RIFF");
   Put32(header, static_cast<std::uint32_t>(riffSize));
   PutId(header, "WAVE");
   PutId(header, "fmt ");
   Put32(header, fmtSize);
   Put16(header, isFloat ? kFormatIeeeFloat : kFormatPcm);
-  Put16(header, static_cast<std::uint32_t>(clip.channels));
-  Put32(header, static_cast<std::uint32_t>(clip.sampleRate));
-  Put32(header, static_cast<std::uint32_t>(byteRate));
+  Put16(header, static_cast<std::uint32_t>(channels));
+  Put32(header, static_cast<std::uint32_t>(sampleRate));
+  Put32(header, static_cast<std::uint32_t>(sampleRate * blockAlign));
   Put16(header, static_cast<std::uint32_t>(blockAlign));
   Put16(header, static_cast<std::uint32_t>(bytesPerSample * 8));
   if (isFloat) {
@@ -324,62 +356,171 @@ bool WavHeader(const AudioClip& clip, std::vector<std::uint8_t>& header, std::st
     // Every format but PCM needs a fact chunk: the length in frames.
     PutId(header, "fact");
     Put32(header, 4);
-    Put32(header, static_cast<std::uint32_t>(clip.Frames()));
+    Put32(header, static_cast<std::uint32_t>(frames));
   }
   PutId(header, "data");
   Put32(header, static_cast<std::uint32_t>(dataSize));
-  return true;
+  return header;
 }
 
-bool WriteWithHeader(std::ostream& out, const std::vector<std::uint8_t>& header,
-                     const AudioClip& clip) {
-  out.write(reinterpret_cast<const char*>(header.data()),
-            static_cast<std::streamsize>(header.size()));
-  out.write(reinterpret_cast<const char*>(clip.data.data()),
-            static_cast<std::streamsize>(clip.data.size()));
-  out.flush();
-  return static_cast<bool>(out);
+// A name for the temporary file no other render picks: a hidden name beside the target.
+std::string TemporaryName(const std::string& target, int attempt) {
+  static std::atomic<std::uint32_t> counter{std::random_device{}()};
+  const auto ticks =
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const std::uint32_t tag = counter.fetch_add(0x9E3779B9u) ^
+                            static_cast<std::uint32_t>(ticks ^ (ticks >> 32)) ^
+                            static_cast<std::uint32_t>(attempt);
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, ".brvst-%08x", static_cast<unsigned>(tag));
+  const std::filesystem::path path(target);
+  return (path.parent_path() / ("." + path.filename().string() + suffix)).string();
 }
 
 }  // namespace
 
-bool WriteWav(std::ostream& out, const AudioClip& clip, std::string& error) {
-  try {
-    std::vector<std::uint8_t> header;
-    if (!WavHeader(clip, header, error)) return false;
-    if (WriteWithHeader(out, header, clip)) return true;
-    error = "write failed";
-  } catch (const std::exception& e) {
-    error = e.what();
+struct WavWriter::State {
+  std::string target;
+  std::string temporary;
+  FilePtr file;
+  int sampleRate = 0;
+  int channels = 0;
+  SampleFormat format = SampleFormat::S16;
+  int64_t frames = 0;
+  int64_t maxFrames = 0;
+  bool committed = false;
+  std::string error;
+  std::vector<std::uint8_t> block;
+
+  // Closes and removes the temporary file, once: its name may be another's afterwards.
+  void Discard() {
+    file.reset();
+    if (!temporary.empty()) std::remove(temporary.c_str());
+    temporary.clear();
   }
-  return false;
+};
+
+WavWriter::WavWriter(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+
+WavWriter::~WavWriter() {
+  if (!m_state->committed) m_state->Discard();
 }
 
-bool WriteWavFile(const std::string& path, const AudioClip& clip, std::string& error) {
-  std::string reason;
-  try {
-    // An unwritable clip leaves an existing file alone.
-    std::vector<std::uint8_t> header;
-    if (!WavHeader(clip, header, reason)) {
-      error = path + ": " + reason;
-      return false;
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      error = path + ": cannot create the file: " + std::strerror(errno);
-      return false;
-    }
-    if (WriteWithHeader(out, header, clip)) {
-      out.close();
-      if (out) return true;
-    }
-    reason = std::string("write failed: ") + std::strerror(errno);
-  } catch (const std::exception& e) {
-    reason = e.what();
+int64_t WavWriter::MaxFrames(int channels, SampleFormat format) {
+  if (channels <= 0) return 0;
+  const std::uint64_t headerBytes = WavHeader(1, 1, format, 0).size();
+  // The RIFF size counts everything after its own field, the pad byte included.
+  const std::uint64_t maxData = 0xFFFFFFFFu - (headerBytes - 8);
+  const std::uint64_t blockAlign = static_cast<std::uint64_t>(BytesPerSample(format)) * channels;
+  std::uint64_t frames = maxData / blockAlign;
+  if ((frames * blockAlign) % 2 != 0 && frames * blockAlign + 1 > maxData) --frames;
+  return static_cast<int64_t>(frames);
+}
+
+std::unique_ptr<WavWriter> WavWriter::Create(const std::string& path, int sampleRate, int channels,
+                                             SampleFormat format, std::string& error) {
+  const int bytesPerSample = BytesPerSample(format);
+  if (channels <= 0 || channels > 0xFFFF / bytesPerSample) {
+    error = "a WAV file cannot hold " + std::to_string(channels) + " channels";
+    return nullptr;
   }
-  std::remove(path.c_str());
-  error = path + ": " + reason;
-  return false;
+  if (sampleRate <= 0 ||
+      static_cast<std::uint64_t>(sampleRate) * bytesPerSample * channels > 0xFFFFFFFFu) {
+    error = "a WAV file cannot have the sample rate " + std::to_string(sampleRate);
+    return nullptr;
+  }
+  auto state = std::make_unique<State>();
+  state->target = path;
+  state->sampleRate = sampleRate;
+  state->channels = channels;
+  state->format = format;
+  state->maxFrames = MaxFrames(channels, format);
+  for (int attempt = 0; !state->file; ++attempt) {
+    state->temporary = TemporaryName(path, attempt);
+    bool exists = false;
+    state->file.reset(CreateNewFile(state->temporary, exists, error));
+    if (!state->file && (!exists || attempt == 100)) return nullptr;
+  }
+  const std::vector<std::uint8_t> header = WavHeader(sampleRate, channels, format, 0);
+  if (std::fwrite(header.data(), 1, header.size(), state->file.get()) != header.size()) {
+    error = std::string("write failed: ") + std::strerror(errno);
+    state->Discard();
+    return nullptr;
+  }
+  return std::unique_ptr<WavWriter>(new WavWriter(std::move(state)));
+}
+
+bool WavWriter::Write(const float* samples, int64_t frames) {
+  State& s = *m_state;
+  if (!s.error.empty()) return false;
+  if (s.committed) {
+    s.error = "the file is already complete";
+    return false;
+  }
+  if (frames <= 0) return true;
+  if (frames > s.maxFrames - s.frames) {
+    s.error = "the audio would pass the 4 GiB a WAV file can hold";
+    return false;
+  }
+  const int bytesPerSample = BytesPerSample(s.format);
+  const auto total = static_cast<std::uint64_t>(frames) * static_cast<std::uint64_t>(s.channels);
+  const std::uint64_t perBlock = kBlockBytes / static_cast<std::size_t>(bytesPerSample);
+  s.block.resize(kBlockBytes);
+  for (std::uint64_t done = 0; done < total; done += perBlock) {
+    const auto count = static_cast<std::size_t>(std::min(perBlock, total - done));
+    const std::size_t bytes = count * static_cast<std::size_t>(bytesPerSample);
+    if (s.format == SampleFormat::F32) {
+      std::memcpy(s.block.data(), samples + done, bytes);
+    } else {
+      for (std::size_t i = 0; i < count; ++i)
+        EncodeSample(s.format, samples[done + i], s.block.data() + i * bytesPerSample);
+    }
+    if (std::fwrite(s.block.data(), 1, bytes, s.file.get()) != bytes) {
+      s.error = std::string("write failed: ") + std::strerror(errno);
+      return false;
+    }
+  }
+  s.frames += frames;
+  return true;
+}
+
+bool WavWriter::Commit(std::string& error) {
+  State& s = *m_state;
+  if (s.committed) {
+    error = "the file is already complete";
+    return false;
+  }
+  auto fail = [&](std::string reason) {
+    error = std::move(reason);
+    if (s.error.empty()) s.error = error;
+    s.Discard();
+    return false;
+  };
+  if (!s.error.empty()) return fail(s.error);
+  if (!s.file) return fail("the file was discarded");
+  const std::vector<std::uint8_t> header =
+      WavHeader(s.sampleRate, s.channels, s.format, static_cast<std::uint64_t>(s.frames));
+  const std::uint64_t dataSize =
+      static_cast<std::uint64_t>(s.frames) * BytesPerSample(s.format) * s.channels;
+  std::FILE* file = s.file.get();
+  // An odd-sized data chunk is followed by a pad byte, as every RIFF chunk is.
+  if ((dataSize % 2 != 0 && std::fputc(0, file) == EOF) || !SeekTo(file, 0) ||
+      std::fwrite(header.data(), 1, header.size(), file) != header.size() || std::fflush(file) != 0)
+    return fail(std::string("write failed: ") + std::strerror(errno));
+  if (std::fclose(s.file.release()) != 0)
+    return fail(std::string("write failed: ") + std::strerror(errno));
+  std::string reason;
+  if (!MoveOnto(s.temporary, s.target, reason)) return fail(reason);
+  s.committed = true;
+  return true;
+}
+
+int64_t WavWriter::FramesWritten() const {
+  return m_state->frames;
+}
+
+std::string WavWriter::Error() const {
+  return m_state->error;
 }
 
 }  // namespace brvst::render

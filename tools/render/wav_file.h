@@ -1,27 +1,27 @@
-// RIFF WAVE reading and writing of our own, on streams. Every build writes with it; the Windows
-// build, which has no libsndfile, also reads with it.
+// The readers behind AudioReader::Open: RIFF WAVE of our own on every build (wav_file.cpp), and
+// the rest through the platform's reader (audio_read_sndfile.cpp or audio_read_wav.cpp).
 #pragma once
 
 #include "tools/render/audio_file.h"
+#include "tools/render/native_file.h"
 
-#include <iosfwd>
+#include <memory>
 #include <string>
 
 namespace brvst::render {
 
-// Reads a little-endian RIFF WAVE file from the current position of `in` to the end of the
-// stream: WAVE_FORMAT_PCM of 8, 16, 24 or 32 bits, WAVE_FORMAT_IEEE_FLOAT of 32 or 64 bits, and
-// WAVE_FORMAT_EXTENSIBLE with those sub-formats; the sample formats as ReadAudioFile gives them.
-// Chunks other than fmt and data are skipped with their pad byte; a trailing partial frame is
-// dropped. Malformed files (a chunk that claims more bytes than the stream holds, a missing or
-// short fmt chunk, no data chunk, no channels, a zero rate, a block size that does not fit the
-// format) give false with the reason in `error`; nothing is read past the stream's end and
-// nothing is allocated beyond what the stream holds. `clip` is set only on success.
-bool ReadWav(std::istream& in, AudioClip& clip, std::string& error);
+// Reads `file` as a little-endian RIFF WAVE file: WAVE_FORMAT_PCM of 8, 16, 24 or 32 bits,
+// WAVE_FORMAT_IEEE_FLOAT of 32 or 64 bits, and WAVE_FORMAT_EXTENSIBLE with those sub-formats.
+// Chunks other than fmt and data are skipped with their pad byte; a data chunk that runs past
+// the end of the file gives the whole frames present. nullptr with the reason in `error` when
+// the file cannot be read; `ours` is then false when it is no RIFF WAVE file or one of an
+// encoding we do not know (another reader may know it), true when it is one we should read but
+// is damaged. The reader owns `file` from then on.
+std::unique_ptr<AudioReader> OpenWavReader(FilePtr file, bool& ours, std::string& error);
 
-// Writes `clip` to `out` as WriteWavFile describes. False, with the reason in `error`, for a clip
-// that no WAV file can hold (no channels, a zero rate, a partial frame, over 4 GiB) or a failed
-// write.
-bool WriteWav(std::ostream& out, const AudioClip& clip, std::string& error);
+// Opens `path`, which our WAV reader refused for the reason `wavError` without claiming it,
+// with the platform's other reader, or gives that reason where there is none.
+std::unique_ptr<AudioReader> OpenOtherReader(const std::string& path, const std::string& wavError,
+                                             std::string& error);
 
 }  // namespace brvst::render
