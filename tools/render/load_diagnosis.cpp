@@ -42,7 +42,8 @@ std::string ModuleCause(const std::string& path, DWORD loaderError) {
     case platform::ModuleLoad::Fails:
       return "it is not a loadable module for this platform: " + reason;
     case platform::ModuleLoad::InitFails:
-      return "it is a module whose initialisation failed" + (reason.empty() ? "" : ": " + reason);
+      return "it is a module whose initialisation failed" +
+             (reason.empty() ? "" : " (" + reason + ")");
     case platform::ModuleLoad::Loads:
     case platform::ModuleLoad::Unchecked:
       break;
