@@ -7,12 +7,10 @@
 namespace brvst::render {
 namespace {
 
-// Enter presses the default button, or OK where there is none.
+// Enter, as the user presses it: the modal loop's IsDialogMessage clicks the button with the
+// focus or the default one (a box's MB_DEFBUTTONn sets the focus, not DM_GETDEFID).
 void PressEnter(HWND window) {
-  const LRESULT defaultId = SendMessageA(window, DM_GETDEFID, 0, 0);
-  const int id = HIWORD(defaultId) == DC_HASDEFID ? LOWORD(defaultId) : IDOK;
-  PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+  PostMessageA(window, WM_KEYDOWN, VK_RETURN, 0);
 }
 
 }  // namespace
