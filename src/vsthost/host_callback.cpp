@@ -82,6 +82,10 @@ intptr_t InstanceRequest(VstPlugInstance& instance, int32_t opcode, int32_t inde
       return instance.blockSize;
     case vst2::audioMasterGetDirectory:
       return reinterpret_cast<intptr_t>(instance.directory);
+    case vst2::audioMasterIOChanged:
+      // Acknowledged: the latency is read from the effect whenever it is needed. The pins keep
+      // the channel counts read at load, which the work buffers are sized for.
+      return 1;
     default:
       return 0;
   }
@@ -118,6 +122,7 @@ intptr_t HostCallback(vst2::AEffect* effect, int32_t opcode, int32_t index, intp
     case vst2::audioMasterGetSampleRate:
     case vst2::audioMasterGetBlockSize:
     case vst2::audioMasterGetDirectory:
+    case vst2::audioMasterIOChanged:
       break;
     default:
       return 0;

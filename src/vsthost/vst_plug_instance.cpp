@@ -98,7 +98,11 @@ void VstPlugInstance::Load(const char* path) {
   // A Process call still running on the streaming thread must not see the plug-in change.
   while (busy.load()) Sleep(0);
 
+  loadFailure = LoadFailure::None;
+  loaderError = 0;
+  seenMagic = 0;
   if (!StorePaths(path)) {
+    loadFailure = LoadFailure::PathTooLong;
     ReportLoadFailure();
     return;
   }
@@ -107,11 +111,15 @@ void VstPlugInstance::Load(const char* path) {
   // hang. A module that faults while it loads is the loader's to refuse.
   module = LoadLibraryA(dllPath);
   effect = nullptr;
-  if (module != nullptr) {
-    entry = ProcAddressAs<vst2::EntryProc>(GetProcAddress(module, "main"));
-    if (entry == nullptr) entry = ProcAddressAs<vst2::EntryProc>(GetProcAddress(module, "Main"));
+  if (module == nullptr) {
+    loaderError = GetLastError();
+    loadFailure = LoadFailure::ModuleNotLoaded;
+    ReportLoadFailure();
+    return;
   }
-  if (module == nullptr || entry == nullptr) {
+  entry = FindEntry();
+  if (entry == nullptr) {
+    loadFailure = LoadFailure::NoEntryPoint;
     ReportLoadFailure();
     return;
   }
@@ -122,9 +130,12 @@ void VstPlugInstance::Load(const char* path) {
   try {
     fault = platform::FaultTrap([&] { result = OpenPlugin(progress); });
   } catch (...) {
-    result = OpenResult::Refused;  // out of memory while reading the plug-in's programs, say
+    // Out of memory while reading the plug-in's programs, say.
+    result = OpenResult::Refused;
+    loadFailure = LoadFailure::OutOfMemory;
   }
   if (fault != platform::Fault::None) {
+    loadFailure = LoadFailure::Fault;
     ReportLoadFault();
     return;
   }
@@ -135,10 +146,20 @@ void VstPlugInstance::Load(const char* path) {
   // An opened plug-in may have started threads or timers of its own: it is closed before its
   // code is unmapped.
   if (!CloseRefusedPlugin(progress)) {
+    loadFailure = LoadFailure::Fault;
     ReportLoadFault();
     return;
   }
   ReportLoadFailure();
+}
+
+vst2::EntryProc VstPlugInstance::FindEntry() const {
+  // Current plug-ins export only "VSTPluginMain"; older ones "main" (or "Main" where a
+  // compiler kept that name for programs).
+  for (const char* name : {"main", "Main", "VSTPluginMain"}) {
+    if (auto found = ProcAddressAs<vst2::EntryProc>(GetProcAddress(module, name))) return found;
+  }
+  return nullptr;
 }
 
 bool VstPlugInstance::StorePaths(const char* path) {
@@ -157,10 +178,21 @@ bool VstPlugInstance::StorePaths(const char* path) {
 VstPlugInstance::OpenResult VstPlugInstance::OpenPlugin(OpenProgress& progress) {
   // Step by step as a plug-in expects it; every value read from it is checked before use.
   vst2::AEffect* opened = entry(HostCallback);
+  if (opened == nullptr) {
+    loadFailure = LoadFailure::NoEffect;
+    return OpenResult::Refused;
+  }
   // The magic first: whatever a module that is no VST plug-in returned from its "main" must not
   // be written to, nor its fields taken for a dispatcher.
-  if (opened == nullptr || opened->magic != vst2::kEffectMagic) return OpenResult::Refused;
-  if (opened->dispatcher == nullptr) return OpenResult::Refused;
+  if (opened->magic != vst2::kEffectMagic) {
+    seenMagic = opened->magic;
+    loadFailure = LoadFailure::WrongMagic;
+    return OpenResult::Refused;
+  }
+  if (opened->dispatcher == nullptr) {
+    loadFailure = LoadFailure::NoDispatcher;
+    return OpenResult::Refused;
+  }
   // From here on the host callback can find this instance.
   opened->resvd1 = reinterpret_cast<intptr_t>(this);
   progress.effect = opened;
@@ -176,8 +208,10 @@ VstPlugInstance::OpenResult VstPlugInstance::OpenPlugin(OpenProgress& progress) 
   if (!SaneCount(opened->numInputs, kMaxChannels, inputs) ||
       !SaneCount(opened->numOutputs, kMaxChannels, outputs) ||
       !SaneCount(opened->numPrograms, kMaxPrograms, programs) ||
-      !SaneCount(opened->numParams, kMaxParams, params))
+      !SaneCount(opened->numParams, kMaxParams, params)) {
+    loadFailure = LoadFailure::BadCounts;
     return OpenResult::Refused;
+  }
 
   canReplacing = (opened->flags & vst2::effFlagsCanReplacing) != 0;
   uniqueId = opened->uniqueID;

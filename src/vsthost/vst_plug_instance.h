@@ -45,6 +45,20 @@ class VstPlugInstance {
   // Room plug-ins get for a name or text: far more than they are meant to write.
   static constexpr size_t kScratchTextSize = 1024;
 
+  // Why the last load failed, for hosts that tell their user more than the message box does.
+  enum class LoadFailure {
+    None,             // the last load succeeded, or there was none
+    PathTooLong,      // the path does not fit dllPath
+    ModuleNotLoaded,  // the system's loader refused the module: loaderError says why
+    NoEntryPoint,     // it exports none of "main", "Main" and "VSTPluginMain"
+    NoEffect,         // the entry point returned null
+    WrongMagic,       // the entry point returned no VST 2 effect: seenMagic holds its first field
+    NoDispatcher,     // the effect has no dispatcher
+    BadCounts,        // it reported more channels, programs or parameters than kMax*
+    OutOfMemory,      // what its counts size could not be allocated
+    Fault,            // it crashed in its entry point or while it was opened or closed
+  };
+
   // `owner` is the filter that creates the instance; it is never null.
   explicit VstPlugInstance(AdapterFilter* owner);
   virtual ~VstPlugInstance();
@@ -129,6 +143,11 @@ class VstPlugInstance {
   HMODULE module = nullptr;
   vst2::EntryProc entry = nullptr;
   vst2::AEffect* effect = nullptr;
+  // The cause of the last failed load; the loader's GetLastError for ModuleNotLoaded, and the
+  // magic the entry point's effect carried for WrongMagic (0 otherwise).
+  LoadFailure loadFailure = LoadFailure::None;
+  DWORD loaderError = 0;
+  int32_t seenMagic = 0;
   std::atomic<bool> busy{false};
   // Work buffers of blockSize floats (null entries while suspended), as the pointer array
   // handed to the plug-in; bufferStorage owns them.
@@ -152,6 +171,8 @@ class VstPlugInstance {
   enum class OpenResult { Opened, Refused };
 
   bool StorePaths(const char* path);
+  // Finds the entry point under the names plug-ins export it by, oldest first.
+  vst2::EntryProc FindEntry() const;
   // Steps of Load that call into the plug-in, inside the fault trap. No local may own a resource
   // here: a fault abandons the frame without running destructors.
   OpenResult OpenPlugin(OpenProgress& progress);

@@ -20,9 +20,14 @@ TEST(ProbePlugins, EveryEntryPointAnswersWhatItsTraitsSay) {
     if (t.faultOnLoad) continue;  // never loads; the loader's tests take it
     const PluginModule module(std::string(t.name) + ".dll");
     ASSERT_TRUE(module.loaded()) << "not in " BRVST_BIN_DIR;
-    for (const bool upper : {false, true}) {
-      const auto entry = module.find<vst2::EntryProc>(upper ? "Main" : "main");
-      ASSERT_EQ(entry != nullptr, upper ? t.upperMain : t.lowerMain) << (upper ? "Main" : "main");
+    const struct {
+      const char* name;
+      bool exported;
+    } entries[] = {{"main", t.lowerMain}, {"Main", t.upperMain}, {"VSTPluginMain", t.pluginMain}};
+    for (const auto& [name, exported] : entries) {
+      const bool upper = name[0] == 'M';
+      const auto entry = module.find<vst2::EntryProc>(name);
+      ASSERT_EQ(entry != nullptr, exported) << name;
       if (!entry) continue;
 
       vst2::AEffect* effect = nullptr;

@@ -1,7 +1,7 @@
 // brvst-render as its users run it: a separate process, its exit status, its stderr, the files
 // it leaves, and how much memory it takes.
 #include "render_test_support.h"
-#include "tests/fixtures/plugins/probe_variants.h"
+#include "tests/fixtures/plugins/probe_api.h"
 #include "tools/render/audio_file.h"
 
 #include <gtest/gtest.h>

@@ -1,14 +1,12 @@
-// The desktop script on Windows: a CBT hook on the installing thread sees each dialog and
-// message box when it is activated, after WM_INITDIALOG, and posts the answer for the dialog's
-// own modal loop to deliver.
+// The desktop script on Windows: a watch on the installing thread's modal windows reads each
+// dialog and message box once its texts are set, and posts the answer for the dialog's own modal
+// loop to deliver.
 #include "desktop_script.h"
 
-#include <stdexcept>
+#include "platform/windows/modal_watch.h"
 
 namespace brvst::test {
 namespace {
-
-constexpr char kSeenProperty[] = "BrvstDesktopScriptSeen";
 
 // Dialogs of the code under test belong to its module; a message box belongs to user32, or
 // under Wine to no module at all.
@@ -48,52 +46,17 @@ void Apply(const Answer& answer, HWND dialog) {
 }  // namespace
 
 struct DesktopScript::Hook {
-  explicit Hook(DesktopScript& script) : script(script) {}
-
-  static LRESULT CALLBACK Procedure(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE && current != nullptr)
-      current->Activated(reinterpret_cast<HWND>(wParam));
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-  }
-
-  void Activated(HWND window) {
-    char className[16] = {};
-    if (window == nullptr) return;
-    GetClassNameA(window, className, sizeof className);
-    // A dialog is activated again when a box it showed closes: answer each one once.
-    if (lstrcmpA(className, "#32770") != 0 || GetPropA(window, kSeenProperty) != nullptr) return;
-    SetPropA(window, kSeenProperty, reinterpret_cast<HANDLE>(1));
-    // A system-modal box is activated while it is still being initialised (before its text is
-    // set): read it once its modal loop runs, from a timer that loop dispatches.
-    SetTimer(window, kReadTimer, 0, ReadWhenShown);
-  }
-
-  static void CALLBACK ReadWhenShown(HWND window, UINT, UINT_PTR id, DWORD) {
-    KillTimer(window, id);
-    if (current == nullptr) return;
-    Apply(
-        current->script.Record(IsMessageBox(window) ? ReadMessageBox(window) : ReadDialog(window)),
-        window);
-  }
-
-  static constexpr UINT_PTR kReadTimer = 0x5C41;
-
-  static inline Hook* current = nullptr;
-  DesktopScript& script;
-  HHOOK handle = nullptr;
+  explicit Hook(DesktopScript& script)
+      : watch([&script](HWND window) {
+          Apply(script.Record(IsMessageBox(window) ? ReadMessageBox(window) : ReadDialog(window)),
+                window);
+        }) {}
+  platform::ModalWatch watch;
 };
 
-DesktopScript::DesktopScript() : hook_(std::make_unique<Hook>(*this)) {
-  if (Hook::current != nullptr) throw std::logic_error("a desktop script is installed already");
-  hook_->handle = SetWindowsHookExA(WH_CBT, Hook::Procedure, nullptr, GetCurrentThreadId());
-  if (hook_->handle == nullptr) throw std::runtime_error("SetWindowsHookExA(WH_CBT) failed");
-  Hook::current = hook_.get();
-}
+DesktopScript::DesktopScript() : hook_(std::make_unique<Hook>(*this)) {}
 
-DesktopScript::~DesktopScript() {
-  Hook::current = nullptr;
-  UnhookWindowsHookEx(hook_->handle);
-}
+DesktopScript::~DesktopScript() = default;
 
 bool RealWindows() {
   return true;

@@ -47,9 +47,10 @@ TEST(HostCallbackIdentity, AnswersWithoutAnEffect) {
 
 TEST(HostCallbackIdentity, RequestsForAnInstanceBeforeItIsKnownAnswerZero) {
   vst2::AEffect bare{};  // resvd1 not set yet: the state inside an entry point
-  for (int32_t opcode : {vst2::audioMasterAutomate, vst2::audioMasterIdle, vst2::audioMasterGetTime,
-                         vst2::audioMasterTempoAt, vst2::audioMasterGetSampleRate,
-                         vst2::audioMasterGetBlockSize, vst2::audioMasterGetDirectory})
+  for (int32_t opcode :
+       {vst2::audioMasterAutomate, vst2::audioMasterIdle, vst2::audioMasterGetTime,
+        vst2::audioMasterTempoAt, vst2::audioMasterGetSampleRate, vst2::audioMasterGetBlockSize,
+        vst2::audioMasterGetDirectory, vst2::audioMasterIOChanged})
     EXPECT_EQ(Call(&bare, opcode), 0) << opcode;
   EXPECT_EQ(Call(nullptr, vst2::audioMasterGetTime), 0);
 }

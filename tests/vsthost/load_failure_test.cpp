@@ -44,9 +44,12 @@ void ExpectFailedLoad(const DesktopScript& desktop, const PathFilter& failed) {
   ExpectHarmless(failed.plugin());
 }
 
+using Cause = VstPlugInstance::LoadFailure;
+
 struct FailingPlugin {
   const char* file;
   const char* why;
+  Cause cause;
 };
 
 class LoadFailure : public ::testing::TestWithParam<FailingPlugin> {};
@@ -54,17 +57,23 @@ class LoadFailure : public ::testing::TestWithParam<FailingPlugin> {};
 TEST_P(LoadFailure, IsReportedInOneMessageBoxAndFreesTheLibrary) {
   DesktopScript desktop;
   PathFilter failed(BinPath(GetParam().file), "Failing Probe");
+  EXPECT_EQ(failed.plugin().loadFailure, GetParam().cause);
+  // The loader's own error is kept only when the loader refused the module.
+  EXPECT_EQ(failed.plugin().loaderError != 0, GetParam().cause == Cause::ModuleNotLoaded);
+  EXPECT_EQ(failed.plugin().seenMagic,
+            GetParam().cause == Cause::WrongMagic ? probe::kProbeWrongMagic : 0);
   ExpectFailedLoad(desktop, failed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Plugins, LoadFailure,
-    ::testing::Values(FailingPlugin{"no_such_plugin.dll", "missing file"},
-                      FailingPlugin{BRVST_MODULE_WITHOUT_ENTRY, "no entry point"},
-                      FailingPlugin{"probe_null_entry.dll", "entry returns null"},
-                      FailingPlugin{"probe_bad_magic.dll", "wrong magic"},
-                      FailingPlugin{"probe_null_dispatcher.dll", "null dispatcher"},
-                      FailingPlugin{"probe_fault_load.dll", "faults while it loads"}),
+    ::testing::Values(
+        FailingPlugin{"no_such_plugin.dll", "missing file", Cause::ModuleNotLoaded},
+        FailingPlugin{BRVST_MODULE_WITHOUT_ENTRY, "no entry point", Cause::NoEntryPoint},
+        FailingPlugin{"probe_null_entry.dll", "entry returns null", Cause::NoEffect},
+        FailingPlugin{"probe_bad_magic.dll", "wrong magic", Cause::WrongMagic},
+        FailingPlugin{"probe_null_dispatcher.dll", "null dispatcher", Cause::NoDispatcher},
+        FailingPlugin{"probe_fault_load.dll", "faults while it loads", Cause::ModuleNotLoaded}),
     [](const auto& info) {
       std::string name = info.param.why;
       std::replace(name.begin(), name.end(), ' ', '_');
@@ -110,6 +119,7 @@ TEST_P(LoadFault, IsReportedWithTheSeriousErrorDialogNamingTheRecordAndTheHostGo
               ::testing::Contains("caused a serious error during load.  The cause may be one of "
                                   "the following:-"));
   EXPECT_NE(plugin.module, nullptr) << "the library stays loaded";
+  EXPECT_EQ(plugin.loadFailure, VstPlugInstance::LoadFailure::Fault);
   const auto calls = hold.Entries(probe::kProbeDispatch);
   EXPECT_EQ(calls.empty() ? -1 : calls.back().opcode, GetParam().lastOpcode);
   ExpectHarmless(plugin);
@@ -136,6 +146,8 @@ TEST(LoadFailure, WhatANonPlugInReturnsIsLeftUntouched) {
 
   PathFilter failed(path, "Not A Plug-in");
   EXPECT_EQ(std::vector<unsigned char>(data, data + 512), before);
+  EXPECT_EQ(failed.plugin().loadFailure, VstPlugInstance::LoadFailure::WrongMagic);
+  EXPECT_EQ(static_cast<uint32_t>(failed.plugin().seenMagic), 0xA5A5A5A5u);
   ExpectFailedLoad(desktop, failed);
 }
 
@@ -149,6 +161,7 @@ TEST(LoadFailure, AbsurdCountsAreRefusedAndTheOpenedPlugInIsClosedFirst) {
   PathFilter failed(path, "Absurd Probe");
   EXPECT_THAT(hold.DispatchOpcodes(), ::testing::ElementsAre(vst2::effOpen, vst2::effClose));
   EXPECT_EQ(failed.plugin().channelCount, 0);
+  EXPECT_EQ(failed.plugin().loadFailure, VstPlugInstance::LoadFailure::BadCounts);
   EXPECT_EQ(failed.filter->OutputPinTotal(), 1);
   ExpectFailedLoad(desktop, failed);
 }
@@ -160,9 +173,24 @@ TEST(LoadFault, APathTooLongForTheRecordIsRefusedRatherThanCut) {
   VstPlugInstance plugin(owner.filter.get());
   plugin.Load(BinPath(std::string(300, 'x') + ".dll").c_str());
   EXPECT_EQ(plugin.effect, nullptr);
+  EXPECT_EQ(plugin.loadFailure, VstPlugInstance::LoadFailure::PathTooLong);
   const auto shown = desktop.shown();
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.back().caption, "VST Adapter Error");
+}
+
+// The cause is that of the last load: a load that succeeds leaves none behind.
+TEST(LoadFailure, TheCauseOfAFailedLoadIsClearedByOneThatSucceeds) {
+  DesktopScript desktop;
+  PathFilter owner(BinPath("probe_effect.dll"));
+  owner.plugin().Unload();
+  VstPlugInstance plugin(owner.filter.get());
+  plugin.Load(BinPath("probe_bad_magic.dll").c_str());
+  ASSERT_EQ(plugin.loadFailure, VstPlugInstance::LoadFailure::WrongMagic);
+  plugin.Load(BinPath("probe_effect.dll").c_str());
+  ASSERT_NE(plugin.effect, nullptr);
+  EXPECT_EQ(plugin.loadFailure, VstPlugInstance::LoadFailure::None);
+  EXPECT_EQ(plugin.seenMagic, 0);
 }
 
 }  // namespace

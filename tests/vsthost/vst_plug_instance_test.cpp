@@ -81,6 +81,14 @@ TEST(VstPlugInstanceLoad, FindsMainOrMainWithCapitalAndPrefersTheLowerCaseOne) {
   EXPECT_EQ(both.plugin().uniqueId, vst2::FourCC('P', 'r', 'b', 'L'));
 }
 
+TEST(VstPlugInstanceLoad, FindsVSTPluginMainWhenItIsTheOnlyEntryPoint) {
+  ProbeFilter probe("probe_vstpluginmain.dll");
+  ASSERT_NE(probe.plugin().effect, nullptr);
+  EXPECT_EQ(probe.plugin().loadFailure, VstPlugInstance::LoadFailure::None);
+  EXPECT_EQ(probe.hold.Entries(probe::kProbeEntry).at(0).index, 2);
+  EXPECT_EQ(probe.plugin().uniqueId, vst2::FourCC('P', 'r', 'b', 'V'));
+}
+
 TEST(VstPlugInstanceLoad, NegativeCountsAreTakenAsNoneAndTheFilterStillWorks) {
   ProbeFilter probe("probe_negative_counts.dll");
   VstPlugInstance& plugin = probe.plugin();
@@ -270,6 +278,40 @@ TEST(VstPlugInstanceMains, OnlyARunningPlugInIsSwitchedOff) {
   twice.filter.reset();  // destruction unloads again
   EXPECT_THAT(twice.hold.DispatchOpcodes(), ElementsAre(vst2::effMainsChanged, vst2::effClose));
   EXPECT_THAT(mains(twice.hold), ElementsAre(0));
+}
+
+// A plug-in whose latency appears when it is switched on tells the host so; the host reads it
+// from the effect, and the audio comes back exactly that late across blocks.
+TEST(VstPlugInstanceMains, ALatencyAnnouncedOnResumeIsReadAndTheAudioComesBackThatLate) {
+  ProbeFilter probe("probe_latency.dll");
+  VstPlugInstance& plugin = probe.plugin();
+  ASSERT_NE(plugin.effect, nullptr);
+  EXPECT_EQ(plugin.effect->initialDelay, 0);
+  plugin.Resume(1, 44100, 64);
+  EXPECT_EQ(plugin.effect->initialDelay, probe::kProbeLatency);
+  const auto hostCalls = probe.hold.Entries(probe::kProbeHostCall);
+  ASSERT_FALSE(hostCalls.empty());
+  EXPECT_EQ(std::tuple(hostCalls.back().opcode, hostCalls.back().result),
+            std::tuple(int32_t{vst2::audioMasterIOChanged}, int64_t{1}));
+
+  std::vector<float> left, right;
+  constexpr int kBlocks = 5;
+  for (int block = 0; block < kBlocks; ++block) {
+    Stereo audio(64);
+    for (size_t i = 0; i < 64; ++i) {
+      audio.left[i] = static_cast<float>(block * 64 + i + 1);
+      audio.right[i] = -audio.left[i];
+    }
+    audio.Process(plugin);
+    left.insert(left.end(), audio.left.begin(), audio.left.end());
+    right.insert(right.end(), audio.right.begin(), audio.right.end());
+  }
+  for (size_t i = 0; i < left.size(); ++i) {
+    const int late = static_cast<int>(i) + 1 - probe::kProbeLatency;  // the input's frame value
+    const float expected = late > 0 ? static_cast<float>(late) : 0.0f;
+    ASSERT_EQ(left[i], expected) << i;
+    ASSERT_EQ(right[i], -expected) << i;
+  }
 }
 
 TEST(VstPlugInstanceParameters, ReadAndSetInRangeOnlyAndMarkTheFilterDirty) {
