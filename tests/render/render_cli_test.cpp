@@ -31,7 +31,7 @@ const std::string kBin = BRVST_BIN_DIR;
 const std::string kRenderer = kBin + "/brvst-render";
 const std::string kProbe = kBin + "/probe_effect.dll";
 
-struct Run {
+struct Outcome {
   int status = -1;
   std::string err;
   long peakKb = 0;  // the child's peak resident memory
@@ -45,7 +45,7 @@ std::string ReadText(const std::string& path) {
 }
 
 // Runs brvst-render with `args`, stdout to /dev/null and stderr kept.
-Run Render(const std::vector<std::string>& args) {
+Outcome Render(const std::vector<std::string>& args) {
   const std::string errPath = testing::TempDir() + "brvst_cli_stderr_" + std::to_string(getpid());
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -55,7 +55,7 @@ Run Render(const std::vector<std::string>& args) {
   std::vector<char*> argv{const_cast<char*>(kRenderer.c_str())};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  Run run;
+  Outcome run;
   pid_t pid = 0;
   if (posix_spawn(&pid, kRenderer.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
     int status = 0;
@@ -128,10 +128,10 @@ TEST(RenderCli, ExitStatusAndOneLinePerError) {
       {{input.path, "-o", "/proc/out.wav"}, 1, "/proc/out.wav: "},
       {{"--plugin", "/no/such/plugin.so", input.path, "-o", output.path}, 1, "does not exist"},
       {{"--plugin", kBin, input.path, "-o", output.path}, 1, "folder"},
-      {{"--plugin", input.path, input.path, "-o", output.path}, 1, "plugin"},
+      {{"--plugin", input.path, input.path, "-o", output.path}, 1, "ELF"},
   };
   for (const auto& c : kCases) {
-    const Run run = Render(c.args);
+    const Outcome run = Render(c.args);
     const std::string what = c.args.front() + " ... -> " + run.err;
     EXPECT_EQ(run.status, c.status) << what;
     if (c.status == 0) continue;
@@ -139,8 +139,9 @@ TEST(RenderCli, ExitStatusAndOneLinePerError) {
     EXPECT_NE(run.err.find(c.says), std::string::npos) << what;
     // The thing is named once.
     const size_t first = run.err.find(c.says);
-    if (c.says.find('/') != std::string::npos)
+    if (c.says.find('/') != std::string::npos) {
       EXPECT_EQ(run.err.find(c.says, first + 1), std::string::npos) << what;
+    }
     EXPECT_FALSE(fs::exists(output.path)) << what;
   }
 }
@@ -171,7 +172,7 @@ TEST(RenderCli, TheInputsFormatIsKeptAndIntegersRoundTripExactly) {
     SCOPED_TRACE(render::FormatName(format));
     ScratchFile input("in.wav"), output("out.wav"), converted("f32.wav");
     WriteInput(input.path, format, 5000);
-    const Run run = Render({"--plugin", kProbe, "--block", "777", input.path, "-o", output.path});
+    const Outcome run = Render({"--plugin", kProbe, "--block", "777", input.path, "-o", output.path});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const Audio in = ReadAudio(input.path), out = ReadAudio(output.path);
@@ -214,7 +215,7 @@ TEST(RenderCli, DamagedInputIsSaid) {
   Bytes bytes = ReadBytes(input.path);
   bytes.resize(bytes.size() - 400 * 4 - 2);
   WriteBytes(input.path, bytes);
-  const Run run = Render({"--plugin", kProbe, input.path, "-o", output.path});
+  const Outcome run = Render({"--plugin", kProbe, input.path, "-o", output.path});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(Lines(run.err), 1u) << run.err;
   EXPECT_NE(run.err.find("599 of 1000"), std::string::npos) << run.err;
@@ -222,7 +223,7 @@ TEST(RenderCli, DamagedInputIsSaid) {
 
   bytes.resize(44);  // the header alone
   WriteBytes(empty.path, bytes);
-  const Run none = Render({"--plugin", kProbe, empty.path, "-o", output.path});
+  const Outcome none = Render({"--plugin", kProbe, empty.path, "-o", output.path});
   EXPECT_EQ(none.status, 1);
   EXPECT_EQ(Lines(none.err), 1u) << none.err;
 }
@@ -233,8 +234,8 @@ TEST(RenderCli, MemoryDoesNotGrowWithTheInput) {
   ScratchFile shortIn("1min.wav"), longIn("10min.wav"), output("out.wav");
   WriteInput(shortIn.path, SampleFormat::S16, 60 * 44100, true);
   WriteInput(longIn.path, SampleFormat::S16, 600 * 44100, true);
-  const Run shortRun = Render({"--plugin", kProbe, shortIn.path, "-o", output.path});
-  const Run longRun = Render({"--plugin", kProbe, longIn.path, "-o", output.path});
+  const Outcome shortRun = Render({"--plugin", kProbe, shortIn.path, "-o", output.path});
+  const Outcome longRun = Render({"--plugin", kProbe, longIn.path, "-o", output.path});
   ASSERT_EQ(shortRun.status, 0) << shortRun.err;
   ASSERT_EQ(longRun.status, 0) << longRun.err;
   EXPECT_LT(longRun.peakKb - shortRun.peakKb, 8 * 1024)
