@@ -39,8 +39,7 @@ class AudioSource final : public CBaseFilter {
 
   // `data` is interleaved audio in options.format; a trailing partial frame is dropped. Without
   // data, the audio comes from options.provider.
-  static ComPtr<AudioSource> Create(const AudioSourceOptions& options,
-                                    std::vector<BYTE> data = {});
+  static ComPtr<AudioSource> Create(const AudioSourceOptions& options, std::vector<BYTE> data = {});
   ~AudioSource() override;
 
   // Delivers the next sample: S_OK when one was delivered, S_FALSE once everything was

@@ -60,7 +60,8 @@ Outcome Render(const std::vector<std::string>& args) {
   if (posix_spawn(&pid, kRenderer.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
     int status = 0;
     rusage usage{};
-    if (wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status))
+      run.status = WEXITSTATUS(status);
     run.peakKb = usage.ru_maxrss;
   }
   posix_spawn_file_actions_destroy(&actions);
@@ -73,16 +74,17 @@ size_t Lines(const std::string& text) {
   return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// A stereo file of `frames` frames of a quiet ramp (or silence), written in `format`.
-void WriteInput(const std::string& path, SampleFormat format, int64_t frames, bool silent = false) {
+// A file of `frames` frames of a quiet ramp (or silence), written in `format`.
+void WriteInput(const std::string& path, SampleFormat format, int64_t frames, bool silent = false,
+                int channels = 2) {
   std::string error;
-  auto writer = WavWriter::Create(path, 44100, 2, format, error);
+  auto writer = WavWriter::Create(path, 44100, channels, format, error);
   ASSERT_TRUE(writer) << error;
-  std::vector<float> block(2 * 4096);
+  std::vector<float> block(static_cast<size_t>(channels) * 4096);
   for (int64_t done = 0; done < frames;) {
     const int64_t n = std::min<int64_t>(4096, frames - done);
-    for (int64_t i = 0; i < 2 * n; ++i)
-      block[i] = silent ? 0.0f : static_cast<float>(((done * 2 + i) % 200) - 100) / 128.0f;
+    for (int64_t i = 0; i < channels * n; ++i)
+      block[i] = silent ? 0.0f : static_cast<float>(((done * channels + i) % 200) - 100) / 128.0f;
     ASSERT_TRUE(writer->Write(block.data(), n)) << writer->Error();
     done += n;
   }
@@ -105,15 +107,18 @@ Audio ReadAudio(const std::string& path) {
   std::vector<int16_t> s16(4096 * channels);
   std::vector<float> f32(4096 * channels);
   const bool isS16 = reader->StreamFormat() == SampleFormat::S16;
-  for (int64_t n; (n = reader->Read(isS16 ? static_cast<void*>(s16.data()) : f32.data(), 4096)) > 0;)
+  for (int64_t n;
+       (n = reader->Read(isS16 ? static_cast<void*>(s16.data()) : f32.data(), 4096)) > 0;)
     for (size_t i = 0; i < static_cast<size_t>(n) * channels; ++i)
       audio.samples.push_back(isS16 ? s16[i] / 32768.0f : f32[i]);
   return audio;
 }
 
 TEST(RenderCli, ExitStatusAndOneLinePerError) {
-  ScratchFile input("in.wav"), output("out.wav");
+  ScratchFile input("in.wav"), output("out.wav"), mono("mono.wav"), three("three.wav");
   WriteInput(input.path, SampleFormat::S16, 1000);
+  WriteInput(mono.path, SampleFormat::S16, 1000, false, 1);
+  WriteInput(three.path, SampleFormat::S16, 1000, false, 3);
   const struct {
     std::vector<std::string> args;
     int status;
@@ -129,6 +134,8 @@ TEST(RenderCli, ExitStatusAndOneLinePerError) {
       {{"--plugin", "/no/such/plugin.so", input.path, "-o", output.path}, 1, "does not exist"},
       {{"--plugin", kBin, input.path, "-o", output.path}, 1, "folder"},
       {{"--plugin", input.path, input.path, "-o", output.path}, 1, "ELF"},
+      {{mono.path, "-o", output.path}, 1, "stereo only"},
+      {{three.path, "-o", output.path}, 1, "3 channels"},
   };
   for (const auto& c : kCases) {
     const Outcome run = Render(c.args);
@@ -167,20 +174,21 @@ TEST(RenderCli, AFailedRenderLeavesTheOutputAsItWasAndNoTemporaryFile) {
 }
 
 TEST(RenderCli, TheInputsFormatIsKeptAndIntegersRoundTripExactly) {
-  for (SampleFormat format : {SampleFormat::U8, SampleFormat::S16, SampleFormat::S24,
-                              SampleFormat::F32}) {
+  for (SampleFormat format :
+       {SampleFormat::U8, SampleFormat::S16, SampleFormat::S24, SampleFormat::F32}) {
     SCOPED_TRACE(render::FormatName(format));
     ScratchFile input("in.wav"), output("out.wav"), converted("f32.wav");
     WriteInput(input.path, format, 5000);
-    const Outcome run = Render({"--plugin", kProbe, "--block", "777", input.path, "-o", output.path});
+    const Outcome run =
+        Render({"--plugin", kProbe, "--block", "777", input.path, "-o", output.path});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const Audio in = ReadAudio(input.path), out = ReadAudio(output.path);
     EXPECT_EQ(out.source, format);
     EXPECT_EQ(out.samples, in.samples);
-    ASSERT_EQ(Render({"--plugin", kProbe, "--format", "f32", input.path, "-o", converted.path})
-                  .status,
-              0);
+    ASSERT_EQ(
+        Render({"--plugin", kProbe, "--format", "f32", input.path, "-o", converted.path}).status,
+        0);
     EXPECT_EQ(ReadAudio(converted.path).source, SampleFormat::F32);
     EXPECT_EQ(ReadAudio(converted.path).samples, in.samples);
   }

@@ -1,7 +1,7 @@
 // A render as the renderer runs it, in this process: its streaming path.
+#include "tools/render/render_job.h"
 #include "alloc_counter.h"
 #include "tools/render/plugin_choice.h"
-#include "tools/render/render_job.h"
 
 #include "filter/adapter_filter.h"
 
@@ -54,13 +54,11 @@ TEST(RenderJob, TheStreamingPathAllocatesNothingOnceRunning) {
   render::RenderOptions options;
   options.blockFrames = kBlock;
   render::RenderReport report;
-  ASSERT_TRUE(render::Render(*filter, input, options, open, report, error,
-                             [&](int64_t, int64_t) {
-                               ++calls;
-                               if (calls == 20) counter.emplace();
-                               if (calls == 180) steady = counter->Counts();
-                             }))
-      << error;
+  ASSERT_TRUE(render::Render(*filter, input, options, open, report, error, [&](int64_t, int64_t) {
+    ++calls;
+    if (calls == 20) counter.emplace();
+    if (calls == 180) steady = counter->Counts();
+  })) << error;
   ASSERT_GE(calls, 180);
   EXPECT_EQ(steady.Total(), 0u) << steady.news << " news, " << steady.mallocs << " mallocs";
   EXPECT_EQ(written, kFrames);

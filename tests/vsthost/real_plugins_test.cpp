@@ -1,4 +1,5 @@
-// Real third-party VST 2 plug-ins (Debian's dpf-plugins-vst), loaded through the instance.
+// Real third-party VST 2 plug-ins (Debian's dpf-plugins-vst and lsp-plugins-vst), loaded through
+// the instance.
 #include "tests/vsthost/probe_harness.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@ namespace {
 
 const char kEq[] = "/usr/lib/vst/3BandEQ-vst.so";
 const char kKars[] = "/usr/lib/vst/Kars-vst.so";
+// Exports VSTPluginMain only, as most current plug-ins do.
+const char kLspEq[] = "/usr/lib/vst/lsp-plugins/para-equalizer-x16-stereo.so";
 
 // These are Linux shared objects: they load only into a Linux build of the adapter.
 bool Available(const char* path) {
@@ -55,6 +58,26 @@ TEST(RealPlugins, ThreeBandEqLoadsDescribesItselfAndPassesAudioAtDefaultSettings
   for (int block = 0; block < 4; ++block) (audio = sine).Process(plugin);
   // At its default settings the equaliser is flat: the sine comes back at its own level.
   EXPECT_NEAR(Rms(audio.left), Rms(sine.left), 0.02);
+  EXPECT_TRUE(plugin.Unload());
+}
+
+TEST(RealPlugins, AnLspEqualiserIsFoundByVSTPluginMainAndIsTransparentAtDefaultSettings) {
+  if (!Available(kLspEq)) GTEST_SKIP() << kLspEq << " is a Linux plug-in (package lsp-plugins-vst)";
+  RealPlugin eq(kLspEq);
+  VstPlugInstance& plugin = eq.plugin();
+  ASSERT_NE(plugin.effect, nullptr);
+  EXPECT_EQ(std::pair(plugin.channelCount, plugin.numOutputs), std::pair(2, 2));
+  EXPECT_GT(plugin.GetNumParams(), 100);
+  plugin.Resume(1, 44100, 512);
+  Stereo sine(512), audio(512);
+  for (int i = 0; i < 512; ++i) {
+    sine.left[i] =
+        0.25f * static_cast<float>(std::sin(2 * std::numbers::pi * 1000.0 * i / 44100.0));
+    sine.right[i] = sine.left[i];
+  }
+  (audio = sine).Process(plugin);
+  EXPECT_EQ(audio.left, sine.left);
+  EXPECT_EQ(audio.right, sine.right);
   EXPECT_TRUE(plugin.Unload());
 }
 

@@ -30,21 +30,43 @@ class AudioReader {
   // names the file), for a file that cannot be read or holds no audio at all.
   static std::unique_ptr<AudioReader> Open(const std::string& path, std::string& error);
   virtual ~AudioReader();
-  virtual int SampleRate() const = 0;
-  virtual int Channels() const = 0;
+  int SampleRate() const { return m_sampleRate; }
+  int Channels() const { return m_channels; }
   // What is streamed to the filter: S16 for 16-bit integer sources, F32 for every other.
-  virtual SampleFormat StreamFormat() const = 0;
+  SampleFormat StreamFormat() const {
+    return m_source == SampleFormat::S16 ? SampleFormat::S16 : SampleFormat::F32;
+  }
   // The source's own sample format when it is U8, S16, S24 (PCM) or F32; F32 otherwise
   // (32-bit integer, 64-bit float, compressed): the renderer's default output format.
-  virtual SampleFormat SourceFormat() const = 0;
+  SampleFormat SourceFormat() const { return m_source; }
   // The frames the file holds, which Read delivers in all.
-  virtual int64_t Frames() const = 0;
+  int64_t Frames() const { return m_frames; }
   // The frames its header declares: more than Frames() when the file is truncated.
-  virtual int64_t DeclaredFrames() const = 0;
+  int64_t DeclaredFrames() const { return m_declared; }
   // Reads up to `frames` whole frames, interleaved in StreamFormat(), into `out`; the frames
   // read, 0 at the end, -1 on a read error (then Error() says why).
-  virtual int64_t Read(void* out, int64_t frames) = 0;
-  virtual std::string Error() const = 0;
+  int64_t Read(void* out, int64_t frames);
+  const std::string& Error() const { return m_error; }
+
+ protected:
+  AudioReader(int sampleRate, int channels, SampleFormat source, int64_t frames, int64_t declared)
+      : m_sampleRate(sampleRate),
+        m_channels(channels),
+        m_source(source),
+        m_frames(frames),
+        m_declared(declared) {}
+  // Reads up to `frames` frames (at least one, never past Frames()): the frames read, 0 when the
+  // file ends early, -1 with the reason in `error` on a failure.
+  virtual int64_t ReadFrames(void* out, int64_t frames, std::string& error) = 0;
+
+ private:
+  int m_sampleRate;
+  int m_channels;
+  SampleFormat m_source;
+  int64_t m_frames;
+  int64_t m_declared;
+  int64_t m_position = 0;
+  std::string m_error;
 };
 
 // A WAV file written block by block through a temporary file beside the target, renamed into

@@ -128,57 +128,43 @@ bool CheckAiff(const std::string& path, std::optional<AiffFrames>& frames, std::
   return true;
 }
 
+// The source format of a libsndfile encoding: the ones a WAV file can keep, float for the
+// others. 8-bit audio of either sign is kept as 8 bits, which WAV stores unsigned.
+SampleFormat SourceFormatOf(const SF_INFO& info) {
+  switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+      return SampleFormat::U8;
+    case SF_FORMAT_PCM_16:
+      return SampleFormat::S16;
+    case SF_FORMAT_PCM_24:
+      return SampleFormat::S24;
+    default:
+      return SampleFormat::F32;
+  }
+}
+
 class SndfileReader final : public AudioReader {
  public:
   SndfileReader(SndfilePtr file, const SF_INFO& info, int64_t frames, int64_t declared)
-      : m_file(std::move(file)), m_info(info), m_frames(frames), m_declared(declared) {}
+      : AudioReader(info.samplerate, info.channels, SourceFormatOf(info), frames, declared),
+        m_file(std::move(file)) {}
 
-  int SampleRate() const override { return m_info.samplerate; }
-  int Channels() const override { return m_info.channels; }
-  // Only 16-bit integer audio fits S16 exactly; everything else is float, which holds 8 and
-  // 24-bit samples exactly.
-  SampleFormat StreamFormat() const override {
-    return SourceFormat() == SampleFormat::S16 ? SampleFormat::S16 : SampleFormat::F32;
-  }
-  SampleFormat SourceFormat() const override {
-    switch (m_info.format & SF_FORMAT_SUBMASK) {
-      case SF_FORMAT_PCM_S8:
-      case SF_FORMAT_PCM_U8:
-        return SampleFormat::U8;
-      case SF_FORMAT_PCM_16:
-        return SampleFormat::S16;
-      case SF_FORMAT_PCM_24:
-        return SampleFormat::S24;
-      default:
-        return SampleFormat::F32;
-    }
-  }
-  int64_t Frames() const override { return m_frames; }
-  int64_t DeclaredFrames() const override { return m_declared; }
-  std::string Error() const override { return m_error; }
-
-  int64_t Read(void* out, int64_t frames) override {
-    if (!m_error.empty()) return -1;
-    frames = std::clamp<int64_t>(frames, 0, m_frames - m_position);
-    if (frames == 0) return 0;
+ private:
+  int64_t ReadFrames(void* out, int64_t frames, std::string& error) override {
+    // Only 16-bit integer audio fits S16 exactly; everything else is float, which holds 8 and
+    // 24-bit samples exactly.
     const sf_count_t read = StreamFormat() == SampleFormat::S16
                                 ? sf_readf_short(m_file.get(), static_cast<short*>(out), frames)
                                 : sf_readf_float(m_file.get(), static_cast<float*>(out), frames);
     if (sf_error(m_file.get()) != SF_ERR_NO_ERROR) {
-      m_error = Reason(sf_strerror(m_file.get()));
+      error = Reason(sf_strerror(m_file.get()));
       return -1;
     }
-    m_position += read;
     return read;
   }
 
- private:
   SndfilePtr m_file;
-  SF_INFO m_info;
-  int64_t m_frames;
-  int64_t m_declared;
-  int64_t m_position = 0;
-  std::string m_error;
 };
 
 }  // namespace

@@ -81,13 +81,20 @@ int RunRender(brvst::PluginRecord& record, const Job& job) {
   std::unique_ptr<AudioReader> reader = AudioReader::Open(job.input, error);
   if (!reader) return Fail(job.input + ": " + error);
   if (reader->DeclaredFrames() > reader->Frames())
-    std::cerr << "brvst-render: " << job.input << ": warning: the file is truncated: "
-              << reader->Frames() << " of " << reader->DeclaredFrames()
-              << " frames present; rendering those\n";
+    std::cerr << "brvst-render: " << job.input
+              << ": warning: the file is truncated: " << reader->Frames() << " of "
+              << reader->DeclaredFrames() << " frames present; rendering those\n";
+
+  if (reader->Channels() > 2)
+    return Fail(job.input + ": it has " + std::to_string(reader->Channels()) +
+                " channels; the adapter takes mono or stereo");
+  if (reader->Channels() == 1 && record.StereoOnly != 0)
+    return Fail(std::string(record.Name) + " takes stereo only, and " + job.input + " is mono");
 
   SampleFormat format = reader->SourceFormat();
   if (!job.format.empty())
-    for (SampleFormat f : {SampleFormat::U8, SampleFormat::S16, SampleFormat::S24, SampleFormat::F32})
+    for (SampleFormat f :
+         {SampleFormat::U8, SampleFormat::S16, SampleFormat::S24, SampleFormat::F32})
       if (job.format == FormatName(f)) format = f;
   const int64_t tailFrames = std::llround(job.options.tailSeconds * reader->SampleRate());
   if (reader->Frames() + tailFrames > WavWriter::MaxFrames(reader->Channels(), format))

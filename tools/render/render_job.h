@@ -32,10 +32,10 @@ struct RenderInput {
 };
 
 struct RenderOptions {
-  int blockFrames = 1024;          // frames per media sample
-  double tailSeconds = 0.0;        // silence fed after the input
-  bool allOutputs = false;         // also the further output pins
-  bool compensateLatency = true;   // drop the plug-in's initial delay from the output
+  int blockFrames = 1024;         // frames per media sample
+  double tailSeconds = 0.0;       // silence fed after the input
+  bool allOutputs = false;        // also the further output pins
+  bool compensateLatency = true;  // drop the plug-in's initial delay from the output
 };
 
 // Takes the next `frames` frames of one output pin, interleaved float samples; false stops the
@@ -51,16 +51,17 @@ using OpenOutput = std::function<OutputWriter(int pin, int channels, std::string
 using ProgressFunction = std::function<void(int64_t done, int64_t total)>;
 
 struct RenderReport {
-  int outputs = 0;            // output pins written
-  int latencyFrames = 0;      // the plug-in's initial delay when the audio started
-  int64_t framesOut = 0;      // frames written to each output
+  int outputs = 0;        // output pins written
+  int latencyFrames = 0;  // the plug-in's initial delay when the audio started
+  int64_t framesOut = 0;  // frames written to each output
 };
 
 // Runs `input` through `filter` (built by BuildFilter, with its plug-in loaded, used once) in a
-// graph of the renderer's own source and sinks, and hands each output pin's audio to the writer `open` gives for it. The output is as long as the input
-// and its tail; with latency compensation the first `initialDelay` frames (the value in force
-// when the audio starts) are dropped and as many more frames of silence are fed at the end, so
-// the output lines up with the input. On failure `error` says why in one line.
+// graph of the renderer's own source and sinks, and hands each output pin's audio to the writer
+// `open` gives for it. The output is as long as the input and its tail; with latency compensation
+// the first `initialDelay` frames (the value in force when the audio starts) are dropped and as
+// many more frames of silence are fed at the end, so the output lines up with the input. On failure
+// `error` says why in one line.
 bool Render(AdapterFilter& filter, const RenderInput& input, const RenderOptions& options,
             const OpenOutput& open, RenderReport& report, std::string& error,
             const ProgressFunction& progress = {});

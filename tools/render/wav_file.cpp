@@ -149,71 +149,58 @@ float Decode(Encoding encoding, const std::uint8_t* p) {
   return 0.0f;  // S16 and F32 are copied, never decoded
 }
 
+// The source format of an encoding: the ones a WAV file can keep, float for the others.
+SampleFormat SourceFormatOf(Encoding encoding) {
+  switch (encoding) {
+    case Encoding::U8:
+      return SampleFormat::U8;
+    case Encoding::S16:
+      return SampleFormat::S16;
+    case Encoding::S24:
+      return SampleFormat::S24;
+    default:
+      return SampleFormat::F32;
+  }
+}
+
 class WavReader final : public AudioReader {
  public:
   WavReader(FilePtr file, const WavFormat& format, int64_t frames, int64_t declared)
-      : m_file(std::move(file)), m_format(format), m_frames(frames), m_declared(declared) {}
+      : AudioReader(format.sampleRate, format.channels, SourceFormatOf(format.encoding), frames,
+                    declared),
+        m_file(std::move(file)),
+        m_format(format) {}
 
-  int SampleRate() const override { return m_format.sampleRate; }
-  int Channels() const override { return m_format.channels; }
-  SampleFormat StreamFormat() const override {
-    return m_format.encoding == Encoding::S16 ? SampleFormat::S16 : SampleFormat::F32;
-  }
-  SampleFormat SourceFormat() const override {
-    switch (m_format.encoding) {
-      case Encoding::U8:
-        return SampleFormat::U8;
-      case Encoding::S16:
-        return SampleFormat::S16;
-      case Encoding::S24:
-        return SampleFormat::S24;
-      default:
-        return SampleFormat::F32;
-    }
-  }
-  int64_t Frames() const override { return m_frames; }
-  int64_t DeclaredFrames() const override { return m_declared; }
-  std::string Error() const override { return m_error; }
-
-  int64_t Read(void* out, int64_t frames) override {
-    if (!m_error.empty()) return -1;
-    frames = std::clamp<int64_t>(frames, 0, m_frames - m_position);
+ private:
+  int64_t ReadFrames(void* out, int64_t frames, std::string& error) override {
     const auto blockAlign = static_cast<std::size_t>(m_format.blockAlign);
-    if (m_format.encoding == Encoding::S16 || m_format.encoding == Encoding::F32) {
-      if (!ReadFrames(out, static_cast<std::size_t>(frames) * blockAlign)) return -1;
-    } else {
-      const int bytesPerSample = m_format.blockAlign / m_format.channels;
-      const int64_t framesPerBlock = std::max<int64_t>(1, kBlockBytes / blockAlign);
-      m_block.resize(static_cast<std::size_t>(framesPerBlock) * blockAlign);
-      auto* target = static_cast<float*>(out);
-      for (int64_t done = 0; done < frames; done += framesPerBlock) {
-        const auto count = static_cast<std::size_t>(std::min(framesPerBlock, frames - done));
-        if (!ReadFrames(m_block.data(), count * blockAlign)) return -1;
-        const std::size_t samples = count * static_cast<std::size_t>(m_format.channels);
-        for (std::size_t i = 0; i < samples; ++i)
-          *target++ = Decode(m_format.encoding, m_block.data() + i * bytesPerSample);
-      }
+    if (m_format.encoding == Encoding::S16 || m_format.encoding == Encoding::F32)
+      return ReadBytes(out, static_cast<std::size_t>(frames) * blockAlign, error) ? frames : -1;
+    const int bytesPerSample = m_format.blockAlign / m_format.channels;
+    const int64_t framesPerBlock = std::max<int64_t>(1, kBlockBytes / blockAlign);
+    m_block.resize(static_cast<std::size_t>(framesPerBlock) * blockAlign);
+    auto* target = static_cast<float*>(out);
+    for (int64_t done = 0; done < frames; done += framesPerBlock) {
+      const auto count = static_cast<std::size_t>(std::min(framesPerBlock, frames - done));
+      if (!ReadBytes(m_block.data(), count * blockAlign, error)) return -1;
+      const std::size_t samples = count * static_cast<std::size_t>(m_format.channels);
+      for (std::size_t i = 0; i < samples; ++i)
+        *target++ = Decode(m_format.encoding, m_block.data() + i * bytesPerSample);
     }
-    m_position += frames;
     return frames;
   }
 
- private:
-  bool ReadFrames(void* buffer, std::size_t bytes) {
+  bool ReadBytes(void* buffer, std::size_t bytes, std::string& error) {
     if (std::fread(buffer, 1, bytes, m_file.get()) == bytes) return true;
     // The size was measured on opening: a short read means a fault or a file cut since.
-    m_error = std::ferror(m_file.get()) != 0 ? std::string("read error: ") + std::strerror(errno)
-                                             : "the file got shorter while it was read";
+    error = std::ferror(m_file.get()) != 0 ? std::string("read error: ") + std::strerror(errno)
+                                           : "the file got shorter while it was read";
     return false;
   }
 
   FilePtr m_file;
   WavFormat m_format;
-  int64_t m_frames;
-  int64_t m_declared;
-  int64_t m_position = 0;
   std::vector<std::uint8_t> m_block;
-  std::string m_error;
 };
 
 }  // namespace
@@ -295,6 +282,16 @@ std::unique_ptr<AudioReader> OpenWavReader(FilePtr file, bool& ours, std::string
 }
 
 AudioReader::~AudioReader() = default;
+
+int64_t AudioReader::Read(void* out, int64_t frames) {
+  if (!m_error.empty()) return -1;
+  frames = std::clamp<int64_t>(frames, 0, m_frames - m_position);
+  if (frames == 0) return 0;
+  const int64_t read = ReadFrames(out, frames, m_error);
+  if (read < 0) return -1;
+  m_position += read;
+  return read;
+}
 
 std::unique_ptr<AudioReader> AudioReader::Open(const std::string& path, std::string& error) {
   FilePtr file(OpenForReading(path, error));
