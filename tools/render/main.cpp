@@ -137,6 +137,7 @@ int RunRender(brvst::PluginRecord& record, const Job& job) {
   }
   if (!done) {
     // The most precise reason: the file that failed says why itself.
+    error = std::string(record.Name) + ": " + error;
     if (!reader->Error().empty()) error = job.input + ": " + reader->Error();
     for (size_t k = 0; k < writers.size(); ++k)
       if (!writers[k]->Error().empty()) error = names[k] + ": " + writers[k]->Error();

@@ -88,7 +88,7 @@ bool Render(AdapterFilter& filter, const RenderInput& input, const RenderOptions
     return false;
   }
   if (input.channels == 1 && record.StereoOnly != 0) {
-    error = std::string("the input is mono and ") + record.Name + " takes stereo only";
+    error = "it takes stereo only, and the input is mono";
     return false;
   }
   if (input.sampleRate <= 0 || !input.read) {
@@ -100,7 +100,7 @@ bool Render(AdapterFilter& filter, const RenderInput& input, const RenderOptions
     return false;
   }
   if (!filter.Plugin || filter.Plugin->effect == nullptr) {
-    error = std::string(record.Name) + " did not load";
+    error = "the plug-in did not load";
     return false;
   }
 
@@ -165,7 +165,7 @@ bool Render(AdapterFilter& filter, const RenderInput& input, const RenderOptions
   }
   HRESULT hr = g.graph->ConnectDirect(source->OutputPin(), filter.InputPinObject(), nullptr);
   if (FAILED(hr)) {
-    error = std::string(record.Name) + " refused the input format (" + Hex(hr) + ")";
+    error = "its filter refused the input format (" + Hex(hr) + ")";
     return false;
   }
 
@@ -207,8 +207,7 @@ bool Render(AdapterFilter& filter, const RenderInput& input, const RenderOptions
     }
     hr = g.graph->ConnectDirect(filter.OutputPinObject(k), sink->InputPin(), &outType);
     if (FAILED(hr)) {
-      error = "output " + std::to_string(k + 1) + " of " + record.Name +
-              " refused the output format (" + Hex(hr) + ")";
+      error = "its output " + std::to_string(k + 1) + " refused the output format (" + Hex(hr) + ")";
       return false;
     }
     sinks.push_back(sink);
