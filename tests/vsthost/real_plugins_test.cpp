@@ -63,6 +63,10 @@ TEST(RealPlugins, ThreeBandEqLoadsDescribesItselfAndPassesAudioAtDefaultSettings
 
 TEST(RealPlugins, AnLspEqualiserIsFoundByVSTPluginMainAndIsTransparentAtDefaultSettings) {
   if (!Available(kLspEq)) GTEST_SKIP() << kLspEq << " is a Linux plug-in (package lsp-plugins-vst)";
+#if defined(__SANITIZE_ADDRESS__)
+  // It leaks a few blocks of its own at unload, which the leak checker would charge to this test.
+  GTEST_SKIP() << kLspEq << " leaks memory of its own";
+#endif
   RealPlugin eq(kLspEq);
   VstPlugInstance& plugin = eq.plugin();
   ASSERT_NE(plugin.effect, nullptr);
