@@ -132,8 +132,12 @@ bool Render(AdapterFilter& filter, const RenderInput& input, const RenderOptions
   bool readFailed = false;
   host::AudioSourceOptions sourceOptions{inFormat, {options.blockFrames}};
   sourceOptions.providedFrames = input.frames + tailFrames;
+  std::string hookError;
+  const RenderHooks& hooks = options.hooks;
   sourceOptions.provider = [&](BYTE* buffer, LONG frames, LONG* filled) -> HRESULT {
     *filled = 0;
+    if (hooks.beforeBlock && !hooks.beforeBlock(filter, delivered, frames, hookError))
+      return E_ABORT;
     if (!inputEnded) {
       const int64_t got = input.read(buffer, frames);
       if (got < 0) {
@@ -213,13 +217,20 @@ bool Render(AdapterFilter& filter, const RenderInput& input, const RenderOptions
     sinks.push_back(sink);
   }
 
+  if (hooks.connected && !hooks.connected(filter, error)) return false;
   if (FAILED(hr = g.graph->Run())) {
     error = "the graph did not run (" + Hex(hr) + ")";
     return false;
   }
+  if (hooks.running && !hooks.running(filter, error)) return false;
   const int64_t total = input.frames + tailFrames;
   while ((hr = source->DeliverNext()) == S_OK)
     if (progress) progress(std::min(delivered, total), total);
+  if (!hookError.empty()) {
+    error = hookError;
+    return false;
+  }
+  if (SUCCEEDED(hr) && hooks.finished && !hooks.finished(filter, error)) return false;
   g.graph->Stop();
   if (readFailed) {
     error = "the input could not be read to its end";

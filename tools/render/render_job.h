@@ -31,11 +31,26 @@ struct RenderInput {
   std::function<int64_t(void* out, int64_t frames)> read;
 };
 
+// What a host does around the audio, on the renderer's thread: each false fails the render, with
+// the reason in `error`.
+struct RenderHooks {
+  // Once the filter is connected, before the graph runs: settings, presets, host objects.
+  std::function<bool(AdapterFilter& filter, std::string& error)> connected;
+  // Once the graph runs, before any audio: the transport starts.
+  std::function<bool(AdapterFilter& filter, std::string& error)> running;
+  // Before the block of input frames [start, start + frames) is delivered: events ahead of it.
+  std::function<bool(AdapterFilter& filter, int64_t start, int64_t frames, std::string& error)>
+      beforeBlock;
+  // After the last block, before the graph stops.
+  std::function<bool(AdapterFilter& filter, std::string& error)> finished;
+};
+
 struct RenderOptions {
   int blockFrames = 1024;         // frames per media sample
   double tailSeconds = 0.0;       // silence fed after the input
   bool allOutputs = false;        // also the further output pins
   bool compensateLatency = true;  // drop the plug-in's initial delay from the output
+  RenderHooks hooks;
 };
 
 // Takes the next `frames` frames of one output pin, interleaved float samples; false stops the
