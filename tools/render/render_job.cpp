@@ -211,7 +211,8 @@ bool Render(AdapterFilter& filter, const RenderInput& input, const RenderOptions
     }
     hr = g.graph->ConnectDirect(filter.OutputPinObject(k), sink->InputPin(), &outType);
     if (FAILED(hr)) {
-      error = "its output " + std::to_string(k + 1) + " refused the output format (" + Hex(hr) + ")";
+      error =
+          "its output " + std::to_string(k + 1) + " refused the output format (" + Hex(hr) + ")";
       return false;
     }
     sinks.push_back(sink);

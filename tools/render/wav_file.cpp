@@ -1,18 +1,16 @@
 // RIFF WAVE files of our own: a defensive streaming reader and a canonical streaming writer.
 #include "tools/render/wav_file.h"
 
+#include "tools/render/replacing_file.h"
+
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <bit>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <optional>
-#include <random>
 #include <utility>
 #include <vector>
 
@@ -360,26 +358,10 @@ std::vector<std::uint8_t> WavHeader(int sampleRate, int channels, SampleFormat f
   return header;
 }
 
-// A name for the temporary file no other render picks: a hidden name beside the target.
-std::string TemporaryName(const std::string& target, int attempt) {
-  static std::atomic<std::uint32_t> counter{std::random_device{}()};
-  const auto ticks =
-      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  const std::uint32_t tag = counter.fetch_add(0x9E3779B9u) ^
-                            static_cast<std::uint32_t>(ticks ^ (ticks >> 32)) ^
-                            static_cast<std::uint32_t>(attempt);
-  char suffix[16];
-  std::snprintf(suffix, sizeof suffix, ".brvst-%08x", static_cast<unsigned>(tag));
-  const std::filesystem::path path(target);
-  return (path.parent_path() / ("." + path.filename().string() + suffix)).string();
-}
-
 }  // namespace
 
 struct WavWriter::State {
-  std::string target;
-  std::string temporary;
-  FilePtr file;
+  std::unique_ptr<ReplacingFile> out;
   int sampleRate = 0;
   int channels = 0;
   SampleFormat format = SampleFormat::S16;
@@ -389,11 +371,8 @@ struct WavWriter::State {
   std::string error;
   std::vector<std::uint8_t> block;
 
-  // Closes and removes the temporary file, once: its name may be another's afterwards.
   void Discard() {
-    file.reset();
-    if (!temporary.empty()) std::remove(temporary.c_str());
-    temporary.clear();
+    if (out) out->Discard();
   }
 };
 
@@ -427,19 +406,14 @@ std::unique_ptr<WavWriter> WavWriter::Create(const std::string& path, int sample
     return nullptr;
   }
   auto state = std::make_unique<State>();
-  state->target = path;
   state->sampleRate = sampleRate;
   state->channels = channels;
   state->format = format;
   state->maxFrames = MaxFrames(channels, format);
-  for (int attempt = 0; !state->file; ++attempt) {
-    state->temporary = TemporaryName(path, attempt);
-    bool exists = false;
-    state->file.reset(CreateNewFile(state->temporary, exists, error));
-    if (!state->file && (!exists || attempt == 100)) return nullptr;
-  }
+  state->out = ReplacingFile::Create(path, error);
+  if (!state->out) return nullptr;
   const std::vector<std::uint8_t> header = WavHeader(sampleRate, channels, format, 0);
-  if (std::fwrite(header.data(), 1, header.size(), state->file.get()) != header.size()) {
+  if (std::fwrite(header.data(), 1, header.size(), state->out->File()) != header.size()) {
     error = std::string("write failed: ") + std::strerror(errno);
     state->Discard();
     return nullptr;
@@ -472,7 +446,7 @@ bool WavWriter::Write(const float* samples, int64_t frames) {
       for (std::size_t i = 0; i < count; ++i)
         EncodeSample(s.format, samples[done + i], s.block.data() + i * bytesPerSample);
     }
-    if (std::fwrite(s.block.data(), 1, bytes, s.file.get()) != bytes) {
+    if (std::fwrite(s.block.data(), 1, bytes, s.out->File()) != bytes) {
       s.error = std::string("write failed: ") + std::strerror(errno);
       return false;
     }
@@ -494,20 +468,18 @@ bool WavWriter::Commit(std::string& error) {
     return false;
   };
   if (!s.error.empty()) return fail(s.error);
-  if (!s.file) return fail("the file was discarded");
+  std::FILE* file = s.out->File();
+  if (file == nullptr) return fail("the file was discarded");
   const std::vector<std::uint8_t> header =
       WavHeader(s.sampleRate, s.channels, s.format, static_cast<std::uint64_t>(s.frames));
   const std::uint64_t dataSize =
       static_cast<std::uint64_t>(s.frames) * BytesPerSample(s.format) * s.channels;
-  std::FILE* file = s.file.get();
   // An odd-sized data chunk is followed by a pad byte, as every RIFF chunk is.
   if ((dataSize % 2 != 0 && std::fputc(0, file) == EOF) || !SeekTo(file, 0) ||
-      std::fwrite(header.data(), 1, header.size(), file) != header.size() || std::fflush(file) != 0)
-    return fail(std::string("write failed: ") + std::strerror(errno));
-  if (std::fclose(s.file.release()) != 0)
+      std::fwrite(header.data(), 1, header.size(), file) != header.size())
     return fail(std::string("write failed: ") + std::strerror(errno));
   std::string reason;
-  if (!MoveOnto(s.temporary, s.target, reason)) return fail(reason);
+  if (!s.out->Commit(reason)) return fail(reason);
   s.committed = true;
   return true;
 }
