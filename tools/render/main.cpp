@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -100,6 +101,10 @@ int RunRender(brvst::PluginRecord& record, const Job& job) {
   if (reader->Frames() + tailFrames > WavWriter::MaxFrames(reader->Channels(), format))
     return Fail(job.output + ": the output would pass the 4 GiB a WAV file can hold");
 
+  std::error_code ignored;
+  if (std::filesystem::is_directory(job.output, ignored))
+    return Fail(job.output + ": it is a folder");
+
   MessageCatcher catcher;
   auto filter = BuildFilter(record, error);
   if (!filter || filter->Plugin == nullptr || filter->Plugin->effect == nullptr)
@@ -113,12 +118,13 @@ int RunRender(brvst::PluginRecord& record, const Job& job) {
   input.read = [&reader](void* out, int64_t frames) { return reader->Read(out, frames); };
 
   std::vector<std::unique_ptr<WavWriter>> writers;
+  std::string outputError;  // an output that could not be made: the file says why itself
   std::vector<std::string> names;
   const OpenOutput open = [&](int pin, int channels, std::string& reason) -> OutputWriter {
     const std::string name = pin == 0 ? job.output : FurtherOutputName(job.output, pin + 1);
     auto writer = WavWriter::Create(name, input.sampleRate, channels, format, reason);
     if (!writer) {
-      reason = name + ": " + reason;
+      outputError = name + ": " + reason;
       return {};
     }
     WavWriter* w = writer.get();
@@ -137,7 +143,7 @@ int RunRender(brvst::PluginRecord& record, const Job& job) {
   }
   if (!done) {
     // The most precise reason: the file that failed says why itself.
-    error = std::string(record.Name) + ": " + error;
+    error = outputError.empty() ? std::string(record.Name) + ": " + error : outputError;
     if (!reader->Error().empty()) error = job.input + ": " + reader->Error();
     for (size_t k = 0; k < writers.size(); ++k)
       if (!writers[k]->Error().empty()) error = names[k] + ": " + writers[k]->Error();

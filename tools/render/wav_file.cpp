@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -292,6 +293,11 @@ int64_t AudioReader::Read(void* out, int64_t frames) {
 }
 
 std::unique_ptr<AudioReader> AudioReader::Open(const std::string& path, std::string& error) {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    error = "it is a folder";
+    return nullptr;
+  }
   FilePtr file(OpenForReading(path, error));
   if (!file) return nullptr;
   bool ours = false;
