@@ -157,10 +157,18 @@ TEST(RenderCli, ExitStatusAndOneLinePerError) {
 }
 
 TEST(RenderCli, AFailedRenderLeavesTheOutputAsItWasAndNoTemporaryFile) {
-  ScratchFile input("in.wav"), output("out.wav");
+  // A folder of the test's own: other programs may come and go in the system's.
+  const fs::path folder = fs::path(testing::TempDir()) / ("brvst_cli_" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  struct Remove {
+    fs::path path;
+    ~Remove() { fs::remove_all(path); }
+  } remove{folder};
+  struct {
+    std::string path;
+  } input{(folder / "in.wav").string()}, output{(folder / "out.wav").string()};
   WriteInput(input.path, SampleFormat::S16, 1000);
   WriteBytes(output.path, {'k', 'e', 'e', 'p'});
-  const fs::path folder = fs::path(output.path).parent_path();
   const auto entries = [&] {
     return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
   };
