@@ -1,0 +1,96 @@
+#include "tests/vsthost/preset_file_support.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace brvst::test {
+
+BigEndian& BigEndian::Word(uint64_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8)
+    bytes.push_back(static_cast<uint8_t>(value >> shift));
+  return *this;
+}
+
+BigEndian& BigEndian::Float(float value) {
+  return Word(std::bit_cast<uint32_t>(value));
+}
+
+BigEndian& BigEndian::Tag(const char (&tag)[5]) {
+  bytes.insert(bytes.end(), tag, tag + 4);
+  return *this;
+}
+
+BigEndian& BigEndian::Name(const std::string& name) {
+  Bytes field(28, 0);
+  std::copy_n(name.begin(), std::min<size_t>(name.size(), field.size()), field.begin());
+  return Raw(field);
+}
+
+BigEndian& BigEndian::Zeros(size_t count) {
+  bytes.insert(bytes.end(), count, 0);
+  return *this;
+}
+
+BigEndian& BigEndian::Raw(const Bytes& more) {
+  bytes.insert(bytes.end(), more.begin(), more.end());
+  return *this;
+}
+
+uint32_t BigEndianWord(const Bytes& bytes, size_t at) {
+  return uint32_t{bytes.at(at)} << 24 | uint32_t{bytes.at(at + 1)} << 16 |
+         uint32_t{bytes.at(at + 2)} << 8 | bytes.at(at + 3);
+}
+
+ScratchFile::ScratchFile() {
+  // Test programs run side by side: every file gets a name no other process picks.
+  static std::atomic<unsigned> counter{0};
+  static const unsigned process = std::random_device{}();
+  path_ = (std::filesystem::temp_directory_path() /
+           ("brvst_preset_" + std::to_string(process) + "_" + std::to_string(counter++) + ".bin"))
+              .string();
+}
+
+ScratchFile::~ScratchFile() {
+  std::error_code ignored;
+  std::filesystem::remove(path_, ignored);
+}
+
+void ScratchFile::Write(const Bytes& bytes) const {
+  std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path_);
+}
+
+Bytes ScratchFile::Read() const {
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path_);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes SaveWith(void (VstPlugInstance::*save)(FILE*), VstPlugInstance& plugin) {
+  ScratchFile file;
+  FILE* stream = std::fopen(file.path().c_str(), "wb");
+  if (stream == nullptr) throw std::runtime_error("cannot create " + file.path());
+  (plugin.*save)(stream);
+  const bool failed = std::ferror(stream) != 0;
+  if (std::fclose(stream) != 0 || failed) throw std::runtime_error("cannot save " + file.path());
+  return file.Read();
+}
+
+void LoadWith(void (VstPlugInstance::*load)(FILE*), VstPlugInstance& plugin, const Bytes& bytes) {
+  ScratchFile file;
+  file.Write(bytes);
+  FILE* stream = std::fopen(file.path().c_str(), "rb");
+  if (stream == nullptr) throw std::runtime_error("cannot open " + file.path());
+  (plugin.*load)(stream);
+  std::fclose(stream);
+}
+
+}  // namespace brvst::test
