@@ -1,0 +1,12 @@
+// The preset reader on any bytes, for a plug-in of each layout: parameter values and chunks.
+#include "fuzz/fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  for (const char* probe : {"probe_effect.dll", "probe_chunks.dll"}) {
+    if (FILE* stream = brvst::fuzz::OpenBytes(data, size)) {
+      brvst::fuzz::Probe(probe).LoadPreset(stream);
+      std::fclose(stream);
+    }
+  }
+  return 0;
+}
