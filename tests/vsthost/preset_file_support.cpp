@@ -48,12 +48,16 @@ uint32_t BigEndianWord(const Bytes& bytes, size_t at) {
 }
 
 ScratchFile::ScratchFile() {
-  // Test programs run side by side: every file gets a name no other process picks.
+  // A folder of the build's own, not the system's temporary one, whose entries other tests
+  // count. Test programs run side by side: every file gets a name no other process picks.
+  static const std::filesystem::path folder = [] {
+    const std::filesystem::path path = std::filesystem::path(BRVST_BIN_DIR) / "preset-scratch";
+    std::filesystem::create_directories(path);
+    return path;
+  }();
   static std::atomic<unsigned> counter{0};
   static const unsigned process = std::random_device{}();
-  path_ = (std::filesystem::temp_directory_path() /
-           ("brvst_preset_" + std::to_string(process) + "_" + std::to_string(counter++) + ".bin"))
-              .string();
+  path_ = (folder / (std::to_string(process) + "_" + std::to_string(counter++) + ".bin")).string();
 }
 
 ScratchFile::~ScratchFile() {
