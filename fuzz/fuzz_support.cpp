@@ -37,8 +37,7 @@ VstPlugInstance& Probe(const char* file) {
     SetModuleInstance(GetModuleHandleA(nullptr));
     const std::string path = std::string(BRVST_BIN_DIR) + "/" + file;
     IBaseFilter* base = nullptr;
-    if (!MakeDefaultRecord("", probe.record) ||
-        path.size() >= sizeof probe.record.DllPath ||
+    if (!MakeDefaultRecord("", probe.record) || path.size() >= sizeof probe.record.DllPath ||
         (std::memcpy(probe.record.DllPath, path.c_str(), path.size() + 1),
          FAILED(CreateAdapterFilter(&probe.record, nullptr, IID_IBaseFilter,
                                     reinterpret_cast<void**>(&base))))) {
@@ -63,6 +62,15 @@ FILE* OpenBytes(const uint8_t* data, size_t size) {
     return stream;
   }
   return fmemopen(const_cast<uint8_t*>(data), size, "rb");
+}
+
+void LoadIntoBothLayouts(void (VstPlugInstance::*load)(FILE*), const uint8_t* data, size_t size) {
+  for (const char* probe : {"probe_effect.dll", "probe_chunks.dll"}) {
+    if (FILE* stream = OpenBytes(data, size)) {
+      (Probe(probe).*load)(stream);
+      std::fclose(stream);
+    }
+  }
 }
 
 }  // namespace brvst::fuzz

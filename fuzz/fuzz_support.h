@@ -17,4 +17,8 @@ VstPlugInstance& Probe(const char* file);
 // `size` bytes as a stream opened for reading, or null; the caller closes it.
 FILE* OpenBytes(const uint8_t* data, size_t size);
 
+// Hands the bytes as a stream to `load` of a probe that keeps parameter values and of one that
+// keeps chunks: the file readers take the layout from the plug-in.
+void LoadIntoBothLayouts(void (VstPlugInstance::*load)(FILE*), const uint8_t* data, size_t size);
+
 }  // namespace brvst::fuzz

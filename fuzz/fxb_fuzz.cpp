@@ -1,12 +1,7 @@
-// The bank reader on any bytes, for a plug-in of each layout: program records and a bank chunk.
+// The bank reader on any bytes.
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  for (const char* probe : {"probe_effect.dll", "probe_chunks.dll"}) {
-    if (FILE* stream = brvst::fuzz::OpenBytes(data, size)) {
-      brvst::fuzz::Probe(probe).LoadBank(stream);
-      std::fclose(stream);
-    }
-  }
+  brvst::fuzz::LoadIntoBothLayouts(&brvst::VstPlugInstance::LoadBank, data, size);
   return 0;
 }

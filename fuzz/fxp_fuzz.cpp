@@ -1,12 +1,7 @@
-// The preset reader on any bytes, for a plug-in of each layout: parameter values and chunks.
+// The preset reader on any bytes.
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  for (const char* probe : {"probe_effect.dll", "probe_chunks.dll"}) {
-    if (FILE* stream = brvst::fuzz::OpenBytes(data, size)) {
-      brvst::fuzz::Probe(probe).LoadPreset(stream);
-      std::fclose(stream);
-    }
-  }
+  brvst::fuzz::LoadIntoBothLayouts(&brvst::VstPlugInstance::LoadPreset, data, size);
   return 0;
 }
