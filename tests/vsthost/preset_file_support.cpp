@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -47,52 +48,52 @@ uint32_t BigEndianWord(const Bytes& bytes, size_t at) {
          uint32_t{bytes.at(at + 2)} << 8 | bytes.at(at + 3);
 }
 
-ScratchFile::ScratchFile() {
-  // A folder of the build's own, not the system's temporary one, whose entries other tests
-  // count. Test programs run side by side: every file gets a name no other process picks.
-  static const std::filesystem::path folder = [] {
-    const std::filesystem::path path = std::filesystem::path(BRVST_BIN_DIR) / "preset-scratch";
-    std::filesystem::create_directories(path);
-    return path;
-  }();
-  static std::atomic<unsigned> counter{0};
-  static const unsigned process = std::random_device{}();
-  path_ = (folder / (std::to_string(process) + "_" + std::to_string(counter++) + ".bin")).string();
+namespace {
+
+// A file of its own, removed with the object: in a folder of the build's own, not the system's
+// temporary one, whose entries other tests count. Test programs run side by side: every file
+// gets a name no other process picks.
+struct ScratchFile {
+  ScratchFile() {
+    static const std::filesystem::path folder = [] {
+      const auto path = std::filesystem::path(BRVST_BIN_DIR) / "preset-scratch";
+      std::filesystem::create_directories(path);
+      return path;
+    }();
+    static std::atomic<unsigned> counter{0};
+    static const unsigned process = std::random_device{}();
+    path = (folder / (std::to_string(process) + "_" + std::to_string(counter++))).string();
+  }
+  ~ScratchFile() { std::remove(path.c_str()); }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  std::string path;
+};
+
+FILE* Open(const std::string& path, const char* mode) {
+  FILE* stream = std::fopen(path.c_str(), mode);
+  if (stream == nullptr) throw std::runtime_error("cannot open " + path);
+  return stream;
 }
 
-ScratchFile::~ScratchFile() {
-  std::error_code ignored;
-  std::filesystem::remove(path_, ignored);
-}
-
-void ScratchFile::Write(const Bytes& bytes) const {
-  std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path_);
-}
-
-Bytes ScratchFile::Read() const {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path_);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+}  // namespace
 
 Bytes SaveWith(void (VstPlugInstance::*save)(FILE*), VstPlugInstance& plugin) {
   ScratchFile file;
-  FILE* stream = std::fopen(file.path().c_str(), "wb");
-  if (stream == nullptr) throw std::runtime_error("cannot create " + file.path());
+  FILE* stream = Open(file.path, "wb");
   (plugin.*save)(stream);
   const bool failed = std::ferror(stream) != 0;
-  if (std::fclose(stream) != 0 || failed) throw std::runtime_error("cannot save " + file.path());
-  return file.Read();
+  if (std::fclose(stream) != 0 || failed) throw std::runtime_error("cannot save " + file.path);
+  std::ifstream in(file.path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void LoadWith(void (VstPlugInstance::*load)(FILE*), VstPlugInstance& plugin, const Bytes& bytes) {
   ScratchFile file;
-  file.Write(bytes);
-  FILE* stream = std::fopen(file.path().c_str(), "rb");
-  if (stream == nullptr) throw std::runtime_error("cannot open " + file.path());
+  FILE* stream = Open(file.path, "wb");
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+  if (std::fclose(stream) != 0 || !written) throw std::runtime_error("cannot write " + file.path);
+  stream = Open(file.path, "rb");
   (plugin.*load)(stream);
   std::fclose(stream);
 }

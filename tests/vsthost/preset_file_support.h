@@ -27,22 +27,6 @@ struct BigEndian {
 // The big-endian word at `at`.
 uint32_t BigEndianWord(const Bytes& bytes, size_t at);
 
-// A file of its own in the temporary folder, removed with the object.
-class ScratchFile {
- public:
-  ScratchFile();
-  ~ScratchFile();
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-
-  const std::string& path() const { return path_; }
-  void Write(const Bytes& bytes) const;
-  Bytes Read() const;
-
- private:
-  std::string path_;
-};
-
 // What `save` writes to a fresh file opened "wb", as the preset commands open one.
 Bytes SaveWith(void (VstPlugInstance::*save)(FILE*), VstPlugInstance& plugin);
 // Hands `bytes` to `load` in a file opened "rb".
