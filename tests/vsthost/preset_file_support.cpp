@@ -91,7 +91,8 @@ Bytes SaveWith(void (VstPlugInstance::*save)(FILE*), VstPlugInstance& plugin) {
 void LoadWith(void (VstPlugInstance::*load)(FILE*), VstPlugInstance& plugin, const Bytes& bytes) {
   ScratchFile file;
   FILE* stream = Open(file.path, "wb");
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+  const bool written =
+      bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
   if (std::fclose(stream) != 0 || !written) throw std::runtime_error("cannot write " + file.path);
   stream = Open(file.path, "rb");
   (plugin.*load)(stream);
