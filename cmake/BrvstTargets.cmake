@@ -18,6 +18,13 @@ function(brvst_defaults target)
     target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
     target_link_options(${target} PRIVATE -fsanitize=thread)
   endif()
+  # Fuzzing: the static libraries the fuzz targets take in are instrumented for coverage and the
+  # sanitizers; the targets link the runtimes. Shared objects and helper programs stay plain.
+  get_target_property(type ${target} TYPE)
+  if(BRVST_BUILD_FUZZ AND type STREQUAL "STATIC_LIBRARY")
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
+                                             -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  endif()
 endfunction()
 
 # A VST 2 plug-in module: no "lib" prefix; on Linux an ELF object that keeps the Windows name.

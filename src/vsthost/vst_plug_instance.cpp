@@ -26,13 +26,6 @@ void CopyTerminated(char (&target)[N], const char* text) {
   CopyCut(target, text, N);
 }
 
-// The scratch room for names and texts, one per thread: the window thread and the streaming
-// thread may both ask at once, and nothing is allocated.
-char* ScratchText() {
-  static thread_local char scratch[VstPlugInstance::kScratchTextSize];
-  return scratch;
-}
-
 // The instance whose SetParameter is calling the plug-in's setParameter on this thread: the
 // automation the plug-in echoes from inside it is not the user's. Per thread, so an edit on the
 // editor's thread is never taken for an echo of a host change on the streaming thread.
@@ -78,6 +71,11 @@ vst2::VstTimeInfo InitialTimeInfo() {
   info.timeSigNumerator = 4;
   info.timeSigDenominator = 4;
   return info;
+}
+
+char* VstPlugInstance::ScratchText() {
+  static thread_local char scratch[kScratchTextSize];
+  return scratch;
 }
 
 VstPlugInstance::VstPlugInstance(AdapterFilter* ownerFilter)
@@ -553,13 +551,6 @@ void VstPlugInstance::SetParameter(int32_t index, float value) {
   }
   owner->SetDirty(TRUE);
 }
-
-// Preset and bank files are read and written by the file commands, which this build does not
-// offer yet; the operations exist for their callers and leave the plug-in alone.
-void VstPlugInstance::LoadPreset(FILE*) {}
-void VstPlugInstance::LoadBank(FILE*) {}
-void VstPlugInstance::SavePreset(FILE*) {}
-void VstPlugInstance::SaveBank(FILE*) {}
 
 void VstPlugInstance::GetOutputLabel(int32_t index, char* out) {
   out[0] = '\0';

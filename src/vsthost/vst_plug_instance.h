@@ -44,6 +44,9 @@ class VstPlugInstance {
   static constexpr int64_t kMaxWorkSamples = int64_t{1} << 26;
   // Room plug-ins get for a name or text: far more than they are meant to write.
   static constexpr size_t kScratchTextSize = 1024;
+  // The largest chunk a preset or bank file may carry, and so the most such a file may hold
+  // besides its headers. A larger size is taken for damage, not allocated.
+  static constexpr uint32_t kMaxFileChunkBytes = uint32_t{256} << 20;
 
   // Why the last load failed, for hosts that tell their user more than the message box does.
   enum class LoadFailure {
@@ -108,6 +111,11 @@ class VstPlugInstance {
   virtual void GetParamLabel(int32_t index, char* out);
   // Sets a parameter on the host's behalf, without reporting it back as automation.
   virtual void SetParameter(int32_t index, float value);
+  // Preset (FXP) and bank (FXB) files, at the stream's position; a null stream is ignored. A
+  // file is read whole and checked before anything in the plug-in changes: a file that is not
+  // one, is another plug-in's, or is damaged or incomplete is reported to the user and changes
+  // nothing. Reading throws std::bad_alloc when memory runs out, having changed nothing. Writing
+  // stops at the first failed write: the stream's error indicator tells the caller.
   virtual void LoadPreset(FILE* stream);
   virtual void LoadBank(FILE* stream);
   virtual void SavePreset(FILE* stream);
@@ -169,6 +177,10 @@ class VstPlugInstance {
     bool openSent = false;            // effOpen was sent: effClose must follow
   };
   enum class OpenResult { Opened, Refused };
+
+  // The scratch room for names and texts, one per thread: the window thread and the streaming
+  // thread may both ask at once, and nothing is allocated.
+  static char* ScratchText();
 
   bool StorePaths(const char* path);
   // Finds the entry point under the names plug-ins export it by, oldest first.

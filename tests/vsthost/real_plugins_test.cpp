@@ -1,5 +1,6 @@
 // Real third-party VST 2 plug-ins (Debian's dpf-plugins-vst and lsp-plugins-vst), loaded through
 // the instance.
+#include "tests/vsthost/preset_file_support.h"
 #include "tests/vsthost/probe_harness.h"
 
 #include <gtest/gtest.h>
@@ -106,6 +107,29 @@ TEST(RealPlugins, KarsSoundsWhenItGetsANote) {
             std::vector<float>(100, 0.0f));
   EXPECT_GT(Rms(audio.left, 100), 0.01);
   EXPECT_TRUE(plugin.Unload());
+}
+
+TEST(RealPlugins, ThreeBandEqTakesBackAParameterFromAPresetAndFromABank) {
+  if (!Available(kEq)) GTEST_SKIP() << kEq << " is a Linux plug-in (package dpf-plugins-vst)";
+  RealPlugin eq(kEq);
+  VstPlugInstance& plugin = eq.plugin();
+  ASSERT_NE(plugin.effect, nullptr);
+  const float initial = plugin.GetParameter(1);
+  plugin.SetParameter(1, 0.25f);
+  ASSERT_NE(initial, plugin.GetParameter(1));
+  const float saved = plugin.GetParameter(1);
+  const Bytes preset = SaveWith(&VstPlugInstance::SavePreset, plugin);
+  plugin.SetParameter(1, initial);
+  LoadWith(&VstPlugInstance::LoadPreset, plugin, preset);
+  EXPECT_EQ(plugin.GetParameter(1), saved);
+
+  const Bytes bank = SaveWith(&VstPlugInstance::SaveBank, plugin);
+  ASSERT_FALSE(plugin.programsAreChunks);
+  EXPECT_EQ(bank.size(), 156u + 4u * (14u + plugin.GetNumParams()) * plugin.GetNumPrograms());
+  plugin.SetParameter(1, initial);
+  LoadWith(&VstPlugInstance::LoadBank, plugin, bank);
+  EXPECT_EQ(plugin.GetParameter(1), saved);
+  EXPECT_EQ(plugin.GetProgram(), 0);
 }
 
 }  // namespace
