@@ -94,17 +94,6 @@ TEST(MediaParamInfo, DescribesEachParameterOfThePlugIn) {
   EXPECT_EQ(info->GetParamInfo(4, &param), E_INVALIDARG);
   EXPECT_EQ(info->GetParamInfo(0xFFFFFFFF, &param), E_INVALIDARG) << "compared unsigned";
   EXPECT_EQ(info->GetParamInfo(0, nullptr), E_POINTER);
-
-  ASSERT_EQ(info->GetNumTimeFormats(&count), S_OK);
-  EXPECT_EQ(count, 1u);
-  GUID format{};
-  ASSERT_EQ(info->GetSupportedTimeFormat(0, &format), S_OK);
-  EXPECT_EQ(format, GUID_TIME_REFERENCE);
-  EXPECT_EQ(info->GetSupportedTimeFormat(1, &format), E_INVALIDARG);
-  MP_TIMEDATA data = 5;
-  format = GUID_NULL;
-  ASSERT_EQ(info->GetCurrentTimeFormat(&format, &data), S_OK);
-  EXPECT_EQ(std::pair(format, data), std::pair(GUID_TIME_REFERENCE, MP_TIMEDATA{0}));
 }
 
 TEST(MediaParams, ValuesPassUnchangedAndIndicesAreChecked) {
@@ -159,22 +148,9 @@ TEST(MediaParams, EnvelopesKeepTheirEndPointsInTimeOrderAndFlushByRange) {
   EXPECT_THAT(Points(filter), ElementsAre(std::tuple(700, 0, 0.7f)));
 }
 
-TEST(MediaParamsAutomation, EachPointIsAppliedBeforeTheFirstBufferEndingAfterIt) {
-  AdapterGraph g("probe_effect.dll", AudioFormat{SampleFormat::Float32, 2, 44100}, {4410});
-  ASSERT_EQ(g.Connect(), S_OK);
-  auto params = Query<IMediaParams>(*g.filter, IID_IMediaParams);
-  MP_ENVELOPE_SEGMENT envelope[] = {Segment(1000000, 0.2f), Segment(2000000, 0.8f)};
-  ASSERT_EQ(params->AddEnvelope(3, 2, envelope), S_OK);
-  ModuleHold hold(g.record.DllPath);
-  hold.Reset();
-  g.Play(std::vector<float>(4410 * 2 * 3, 0.0f));  // stamped [0, 1e6), [1e6, 2e6), [2e6, 3e6)
-  EXPECT_THAT(SetsByBuffer(hold), ElementsAre(Pair(1, 0.2f), Pair(2, 0.8f)));
-  EXPECT_EQ(g.filter->AutomationClock, 1000000)
-      << "the first buffer, stamped from 0, ran the clock";
-}
-
-// 2^32 units of 100 ns are 429.5 s: later points must not wrap to the start of the render,
-// whether the samples carry times or the filter's own clock counts them.
+// A point applies before the first buffer ending strictly after it. 2^32 units of 100 ns are
+// 429.5 s: later points must not wrap to the start of the render, whether the samples carry
+// times or the filter's own clock counts them.
 TEST(MediaParamsAutomation, PointsPast430SecondsApplyAtTheirBuffer) {
   const AudioFormat format{SampleFormat::Float32, 2, 1000};  // one-second buffers, few frames
   for (bool stamped : {true, false}) {
