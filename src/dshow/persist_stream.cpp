@@ -69,7 +69,7 @@ HRESULT WriteInt(IStream* pIStream, int n) {
   std::snprintf(text, sizeof text, "%011d ", n);
   WCHAR wide[kPrefixChars];
   for (int i = 0; i < kPrefixChars; ++i) wide[i] = static_cast<WCHAR>(text[i]);
-  return pIStream->Write(wide, sizeof wide, nullptr);
+  return WriteExact(pIStream, wide, sizeof wide);
 }
 
 int ReadInt(IStream* pIStream, HRESULT& hr) {
@@ -77,10 +77,9 @@ int ReadInt(IStream* pIStream, HRESULT& hr) {
     hr = E_POINTER;
     return 0;
   }
-  // A short read leaves the character NUL, which ends the number like any terminator.
+  // A stream that ends inside the prefix fails: its missing characters are no terminator.
   auto next = [&](WCHAR& ch) {
-    ch = 0;
-    hr = pIStream->Read(&ch, sizeof ch, nullptr);
+    hr = ReadExact(pIStream, &ch, sizeof ch);
     return SUCCEEDED(hr);
   };
   WCHAR ch = 0;
@@ -104,4 +103,20 @@ int ReadInt(IStream* pIStream, HRESULT& hr) {
   }
   const int magnitude = static_cast<int>(value);
   return negative ? static_cast<int>(0u - value) : magnitude;
+}
+
+HRESULT ReadExact(IStream* stream, void* data, ULONG size) {
+  CheckPointer(stream, E_POINTER);
+  ULONG done = 0;
+  const HRESULT hr = stream->Read(data, size, &done);
+  if (FAILED(hr)) return hr;
+  return done == size ? S_OK : E_FAIL;
+}
+
+HRESULT WriteExact(IStream* stream, const void* data, ULONG size) {
+  CheckPointer(stream, E_POINTER);
+  ULONG done = 0;
+  const HRESULT hr = stream->Write(data, size, &done);
+  if (FAILED(hr)) return hr;
+  return done == size ? S_OK : E_FAIL;
 }

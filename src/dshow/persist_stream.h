@@ -43,5 +43,11 @@ class CPersistStream : public IPersistStream {
 
 // The version prefix on its own: n as "%011d " in 12 UTF-16 characters.
 HRESULT WriteInt(IStream* pIStream, int n);
-// Reads an optional '-', decimal digits and one terminator (space, tab, CR, LF or NUL).
+// Reads an optional '-', decimal digits and one terminator (space, tab, CR, LF or NUL). A stream
+// that ends before the terminator fails (see ReadExact).
 int ReadInt(IStream* pIStream, HRESULT& hr);
+
+// Reads or writes exactly `size` bytes. A stream that moves fewer fails whatever it answered:
+// with its own error, or E_FAIL when it reported success.
+HRESULT ReadExact(IStream* stream, void* data, ULONG size);
+HRESULT WriteExact(IStream* stream, const void* data, ULONG size);

@@ -3,6 +3,7 @@
 #include "dshow/setup.h"
 #include "filter/adapter_pins.h"
 #include "synth/event_scheduler.h"
+#include "synth/parameter_automation.h"
 #include "vsthost/vst_plug_instance.h"
 
 #include <algorithm>
@@ -93,6 +94,7 @@ AdapterFilter::AdapterFilter(const char* name, IUnknown* outer, const GUID* filt
 }
 
 void AdapterFilter::Construct(HRESULT* phr) {
+  mediaParams_ = std::make_unique<FilterMediaParams>(*this);
   CreatePins(phr);
   Events = std::make_unique<EventScheduler>(Keys, schedulerRate_);
   Events->SetTempoMap(nullptr);
@@ -183,6 +185,11 @@ STDMETHODIMP AdapterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
   if (riid == IID_IFilterPageLink) return GetInterface(static_cast<IFilterPageLink*>(this), ppv);
   if (riid == IID_ISpecifyPropertyPages)
     return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
+  if (riid == IID_IPersistStream) return GetInterface(static_cast<IPersistStream*>(this), ppv);
+  if (riid == IID_IMediaParams && mediaParams_)
+    return GetInterface(static_cast<IMediaParams*>(mediaParams_.get()), ppv);
+  if (riid == IID_IMediaParamInfo && mediaParams_)
+    return GetInterface(static_cast<IMediaParamInfo*>(mediaParams_.get()), ppv);
   if (riid == IID_IHostObjectSink) return GetInterface(static_cast<IHostObjectSink*>(this), ppv);
   if (riid == IID_INotifySink) return GetInterface(static_cast<INotifySink*>(this), ppv);
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);

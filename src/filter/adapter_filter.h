@@ -24,6 +24,7 @@ namespace brvst {
 class AdapterInputPin;
 class AdapterOutputPin;
 class EventScheduler;
+class FilterMediaParams;
 class VstPlugInstance;
 struct IHostTempoMap;
 
@@ -37,8 +38,9 @@ class AttachedPageView {
 };
 
 // One point of a host automation envelope: at `time` (100-ns units) set parameter `index`.
+// Times keep all 64 bits, so renders longer than 2^32 units (about 429.5 s) automate too.
 struct AutomationPoint {
-  uint32_t time;
+  int64_t time;
   int32_t index;
   float value;
 };
@@ -77,6 +79,11 @@ class AdapterFilter : public CBaseFilter,
   STDMETHODIMP GetPages(CAUUID* pages) override;
   // IHostObjectSink
   STDMETHODIMP SetHostObject(IUnknown* object) override;
+  // CPersistStream: the saved state (synth/saved_state.cpp). A damaged stream is refused with
+  // the plug-in and the dirty flag untouched.
+  int SizeMax() override;
+  HRESULT WriteToStream(IStream* stream) override;
+  HRESULT ReadFromStream(IStream* stream) override;
   // INotifySink: taken and ignored.
   STDMETHODIMP Notify1(DWORD, DWORD, DWORD, DWORD) override { return S_OK; }
   STDMETHODIMP Notify2(DWORD, DWORD, DWORD, DWORD) override { return S_OK; }
@@ -160,7 +167,7 @@ class AdapterFilter : public CBaseFilter,
   int32_t CurrentBank = 0;
   std::list<AutomationPoint> AutomationPoints;
   std::list<AutomationPoint>::iterator AutomationCursor;
-  uint32_t AutomationClock = 0;
+  int64_t AutomationClock = 0;
   ChannelKeyTables Keys;  // ChannelMute, VelocityOffsetA/B, KeyOffsetA/B
   int32_t BlockSize = 64;
 
@@ -179,6 +186,8 @@ class AdapterFilter : public CBaseFilter,
   void Deliver(IMediaSample* sample, int32_t frames, bool readOnly, bool typeChanged);
 
   mutable CCritSec hostObjectLock_;
+  // IMediaParamInfo and IMediaParams.
+  std::unique_ptr<FilterMediaParams> mediaParams_;
   std::unique_ptr<vst2::VstMidiEvent[]> midiBlocks_;
   std::unique_ptr<std::unique_ptr<float[]>[]> channelStorage_;
   // The input pin's format: what the incoming data is read as.

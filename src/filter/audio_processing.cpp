@@ -230,21 +230,17 @@ void AdapterFilter::QueueMidi(const uint8_t* msg, uint32_t channelKey, int32_t d
 void AdapterFilter::ApplyAutomation(IMediaSample* sample, int32_t remaining) {
   REFERENCE_TIME start = 0, end = 0;
   sample->GetTime(&start, &end);
+  int64_t limit;
   if (start != 0 && end != 0) {
     // Sample times count from the segment's start.
-    const int64_t limit = segmentStart_ + end;
-    while (AutomationCursor != AutomationPoints.end() &&
-           static_cast<int64_t>(AutomationCursor->time) < limit) {
-      Plugin->SetParameter(AutomationCursor->index, AutomationCursor->value);
-      ++AutomationCursor;
-    }
-    return;
+    limit = segmentStart_ + end;
+  } else {
+    // Without time stamps the filter keeps its own clock from the frames it has processed.
+    if (StreamFormat.nSamplesPerSec == 0) return;
+    AutomationClock += FramesToReferenceTime(remaining, StreamFormat.nSamplesPerSec);
+    limit = AutomationClock;
   }
-  // Without time stamps the filter keeps its own clock from the frames it has processed.
-  if (StreamFormat.nSamplesPerSec == 0) return;
-  AutomationClock +=
-      static_cast<uint32_t>(FramesToReferenceTime(remaining, StreamFormat.nSamplesPerSec));
-  while (AutomationCursor != AutomationPoints.end() && AutomationCursor->time < AutomationClock) {
+  while (AutomationCursor != AutomationPoints.end() && AutomationCursor->time < limit) {
     Plugin->SetParameter(AutomationCursor->index, AutomationCursor->value);
     ++AutomationCursor;
   }
@@ -266,7 +262,7 @@ void AdapterFilter::RepositionAutomation(int64_t position) {
     Plugin->SetParameter(it->index, it->value);
   }
   AutomationCursor = firstDue;
-  AutomationClock = static_cast<uint32_t>(position);
+  AutomationClock = position;
 }
 
 void AdapterFilter::Deliver(IMediaSample* sample, int32_t frames, bool readOnly, bool typeChanged) {

@@ -1,8 +1,9 @@
 // DirectShow, structured-storage and property-page declarations, under their Windows names.
 //
 // Windows builds get mingw-w64's headers (not medparam.h, whose IMediaParams slot order is
-// wrong); elsewhere our own declarations (platform/posix/directshow.h) stand in, with the same
-// methods in the same order. Code outside the platform layer includes this header only.
+// wrong: synth/media_params.h declares the media parameter interfaces for both platforms);
+// elsewhere our own declarations (platform/posix/directshow.h) stand in, with the same methods
+// in the same order. Code outside the platform layer includes this header only.
 #pragma once
 
 #include "platform/platform.h"

@@ -81,6 +81,14 @@ TEST(PersistStream, LoadParsesThePrefixAndFailuresPassThrough) {
     EXPECT_EQ(object.body, test.result == S_OK ? 0x09090909u : 0x04030201u)
         << test.prefix << ": the body is read after a good prefix only";
   }
+  // A stream that ends inside the prefix fails, also when it answers the short read with S_OK.
+  for (HRESULT shortRead : {S_FALSE, S_OK}) {
+    Persisted truncated;
+    MemoryStream stream(Wide("0000"));
+    stream.ShortReadsAnswer(shortRead);
+    EXPECT_EQ(truncated.Load(&stream), E_FAIL);
+    EXPECT_EQ(truncated.body, 0x04030201u);
+  }
   // A failed read or write is the stream's error; a failed save leaves the object dirty.
   Persisted object;
   MemoryStream failing(Wide("00000000000 "));

@@ -3,6 +3,7 @@
 
 #include "com_conformance.h"
 #include "filter/adapter_pins.h"
+#include "synth/media_params.h"
 #include "tests/dshow/test_pins.h"
 #include "vsthost/vst_plug_instance.h"
 
@@ -49,9 +50,10 @@ TEST(FilterInterfaces, AnswersItsTableAndDelegatesToTheFilter) {
   // Interfaces whose behaviour the filter does not offer yet are not claimed.
   EXPECT_TRUE(HasInterfaces(
       probe.filter->GetOwner(),
-      {IID_IFilterPageLink, IID_ISpecifyPropertyPages, IID_IHostObjectSink, IID_INotifySink,
-       IID_IBaseFilter, IID_IMediaFilter, IID_IPersist, IID_IAMovieSetup, IID_IUnknown},
-      {IID_IPersistStream, IID_IPin, IID_IMemInputPin}));
+      {IID_IFilterPageLink, IID_ISpecifyPropertyPages, IID_IPersistStream, IID_IMediaParams,
+       IID_IMediaParamInfo, IID_IHostObjectSink, IID_INotifySink, IID_IBaseFilter, IID_IMediaFilter,
+       IID_IPersist, IID_IAMovieSetup, IID_IUnknown},
+      {IID_IPin, IID_IMemInputPin}));
   void** null = nullptr;
   EXPECT_EQ(probe.filter->NonDelegatingQueryInterface(IID_IBaseFilter, null), E_POINTER);
 

@@ -351,7 +351,7 @@ TEST(Streaming, WithoutTimeStampsTheAutomationClockCountsFrames) {
   sample->SetActualDataLength(441 * 8);
   sample->SetTime(nullptr, nullptr);
   g.filter->ProcessSample(sample);
-  EXPECT_EQ(g.filter->AutomationClock, 100000u);
+  EXPECT_EQ(g.filter->AutomationClock, 100000);
   sample->Release();
   allocator->Release();
 }

@@ -25,7 +25,7 @@ STDMETHODIMP MemoryStream::Read(void* pv, ULONG cb, ULONG* pcbRead) {
   if (count != 0) std::memcpy(pv, bytes_.data() + position_, count);
   position_ += count;
   if (pcbRead != nullptr) *pcbRead = static_cast<ULONG>(count);
-  return count == cb ? S_OK : S_FALSE;
+  return count == cb ? S_OK : shortRead_;
 }
 
 STDMETHODIMP MemoryStream::Write(const void* pv, ULONG cb, ULONG* pcbWritten) {

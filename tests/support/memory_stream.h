@@ -21,7 +21,8 @@ class MemoryStream final : public IStream {
   // The stream lives on the test's stack: the count only tells whether references leak.
   STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs_); }
 
-  // ISequentialStream. A read past the end returns the bytes there are (S_FALSE when short).
+  // ISequentialStream. A read past the end returns the bytes there are, answering S_FALSE (or
+  // what ShortReadsAnswer set).
   STDMETHODIMP Read(void* pv, ULONG cb, ULONG* pcbRead) override;
   STDMETHODIMP Write(const void* pv, ULONG cb, ULONG* pcbWritten) override;
 
@@ -43,6 +44,8 @@ class MemoryStream final : public IStream {
   void Rewind() { position_ = 0; }
   LONG Refs() const { return refs_; }
 
+  // Streams may answer S_OK to a read they could not fill.
+  void ShortReadsAnswer(HRESULT result) { shortRead_ = result; }
   // Reads or writes touching bytes at or beyond `offset` fail with `error`.
   void FailFrom(size_t offset, HRESULT error) {
     failFrom_ = offset;
@@ -54,6 +57,7 @@ class MemoryStream final : public IStream {
   size_t position_ = 0;
   size_t failFrom_ = SIZE_MAX;
   HRESULT error_ = S_OK;
+  HRESULT shortRead_ = S_FALSE;
   std::atomic<LONG> refs_{1};
 };
 

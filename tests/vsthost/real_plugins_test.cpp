@@ -1,5 +1,6 @@
 // Real third-party VST 2 plug-ins (Debian's dpf-plugins-vst and lsp-plugins-vst), loaded through
 // the instance.
+#include "memory_stream.h"
 #include "tests/vsthost/preset_file_support.h"
 #include "tests/vsthost/probe_harness.h"
 
@@ -60,6 +61,30 @@ TEST(RealPlugins, ThreeBandEqLoadsDescribesItselfAndPassesAudioAtDefaultSettings
   // At its default settings the equaliser is flat: the sine comes back at its own level.
   EXPECT_NEAR(Rms(audio.left), Rms(sine.left), 0.02);
   EXPECT_TRUE(plugin.Unload());
+}
+
+TEST(RealPlugins, ThreeBandEqComesBackFromItsSavedState) {
+  if (!Available(kEq)) GTEST_SKIP() << kEq << " is a Linux plug-in (package dpf-plugins-vst)";
+  RealPlugin eq(kEq);
+  VstPlugInstance& plugin = eq.plugin();
+  ASSERT_NE(plugin.effect, nullptr);
+  const int32_t params = plugin.GetNumParams();
+  ASSERT_GE(params, 4);
+  for (int32_t k = 0; k < params; ++k) plugin.SetParameter(k, 0.125f + 0.0625f * k);
+  std::vector<float> saved;
+  for (int32_t k = 0; k < params; ++k) saved.push_back(plugin.GetParameter(k));
+  MemoryStream stream;
+  ASSERT_EQ(eq.filter->Save(&stream, TRUE), S_OK);
+
+  for (int32_t k = 0; k < params; ++k) plugin.SetParameter(k, 0.9f - 0.05f * k);
+  std::vector<float> changed;
+  for (int32_t k = 0; k < params; ++k) changed.push_back(plugin.GetParameter(k));
+  ASSERT_NE(changed, saved);
+  stream.Rewind();
+  ASSERT_EQ(eq.filter->Load(&stream), S_OK);
+  std::vector<float> loaded;
+  for (int32_t k = 0; k < params; ++k) loaded.push_back(plugin.GetParameter(k));
+  EXPECT_EQ(loaded, saved);
 }
 
 TEST(RealPlugins, AnLspEqualiserIsFoundByVSTPluginMainAndIsTransparentAtDefaultSettings) {
