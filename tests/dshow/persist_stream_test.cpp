@@ -1,10 +1,12 @@
 // CPersistStream: the version prefix, the dirty flag and GetSizeMax.
 #include "dshow/persist_stream.h"
-#include "memory_stream.h"
+#include "host/memory_stream.h"
 
 #include <gtest/gtest.h>
 
 namespace brvst::test {
+
+using host::MemoryStream;
 namespace {
 
 // A persistent object with a 4-byte body.

@@ -1,7 +1,7 @@
 // The filter's saved state through IPersistStream: the layout byte for byte, round trips, the
 // dirty flag, and streams that are damaged or come from another version of the plug-in.
 #include "alloc_counter.h"
-#include "memory_stream.h"
+#include "host/memory_stream.h"
 #include "tests/vsthost/probe_harness.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,8 @@
 #include <string>
 
 namespace brvst::test {
+
+using host::MemoryStream;
 namespace {
 
 // Expected stream contents, written out field by field.

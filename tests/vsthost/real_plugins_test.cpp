@@ -1,6 +1,6 @@
 // Real third-party VST 2 plug-ins (Debian's dpf-plugins-vst and lsp-plugins-vst), loaded through
 // the instance.
-#include "memory_stream.h"
+#include "host/memory_stream.h"
 #include "tests/vsthost/preset_file_support.h"
 #include "tests/vsthost/probe_harness.h"
 
@@ -12,6 +12,8 @@
 #include <vector>
 
 namespace brvst::test {
+
+using host::MemoryStream;
 namespace {
 
 const char kEq[] = "/usr/lib/vst/3BandEQ-vst.so";

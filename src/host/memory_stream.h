@@ -1,5 +1,5 @@
-// MemoryStream: an IStream over a byte vector, for tests of persistence. Reads and writes can be
-// made to fail from a given byte on, to exercise error paths.
+// MemoryStream: an IStream over a byte vector, in which a host keeps a filter's saved state.
+// Reads and writes can be made to fail from a given byte on, for tests of the error paths.
 #pragma once
 
 #include "platform/directshow.h"
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace brvst::test {
+namespace brvst::host {
 
 class MemoryStream final : public IStream {
  public:
@@ -61,4 +61,4 @@ class MemoryStream final : public IStream {
   std::atomic<LONG> refs_{1};
 };
 
-}  // namespace brvst::test
+}  // namespace brvst::host

@@ -1,9 +1,9 @@
-#include "memory_stream.h"
+#include "host/memory_stream.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace brvst::test {
+namespace brvst::host {
 
 STDMETHODIMP MemoryStream::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -67,4 +67,4 @@ STDMETHODIMP MemoryStream::Stat(STATSTG* stat, DWORD) {
   return S_OK;
 }
 
-}  // namespace brvst::test
+}  // namespace brvst::host
