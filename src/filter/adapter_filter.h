@@ -11,6 +11,8 @@
 #include "filter/private_interfaces.h"
 #include "platform/directshow.h"
 #include "synth/channel_tables.h"
+#include "synth/name_list.h"
+#include "synth/synth_instrument.h"
 #include "vst2/vst2.h"
 
 #include <atomic>
@@ -134,7 +136,9 @@ class AdapterFilter : public CBaseFilter,
   AdapterOutputPin* OutputPins[kMaxOutputPins] = {};
   WAVEFORMATEX OutputFormat{};
   int OutputPinCount = 0;
-  IHostTempoMap* HostTimeSource = nullptr;
+  // Written under StreamLock by Connect and Disconnect; the plug-in's time queries read it from
+  // other threads too.
+  std::atomic<IHostTempoMap*> HostTimeSource{nullptr};
   IUnknown* HostObject = nullptr;  // replaced under hostObjectLock_
   CCritSec StreamLock;
   const char* const DllPath;
@@ -163,6 +167,8 @@ class AdapterFilter : public CBaseFilter,
   uint32_t AutomationClock = 0;
   ChannelKeyTables Keys;  // ChannelMute, VelocityOffsetA/B, KeyOffsetA/B
   int32_t BlockSize = 64;
+  ProgramBankList ProgramBanks;
+  SynthInstrument Synth{*this};  // ISynthInstrument, IChannelSettings
 
  private:
   void Construct(HRESULT* phr);
