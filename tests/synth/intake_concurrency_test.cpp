@@ -18,14 +18,17 @@ TEST(IntakeConcurrency, BanksRebuiltWhileHostsReadThem) {
   ComPtr<ISynthInstrument> instrument;
   ASSERT_EQ(probe.filter->QueryInterface(IID_ISynthInstrument, instrument.putVoid()), S_OK);
 
-  std::atomic<bool> done{false};
+  // Each side goes on until both have done their share, so the two overlap however the threads
+  // are scheduled.
+  constexpr int kRounds = 200;
+  std::atomic<int> renames{0}, reads{0};
   std::thread renamer([&] {
-    for (int i = 0; i < 300; ++i)
-      probe.plugin().SetProgramName(i % 3, ("Name " + std::to_string(i)).c_str());
-    done = true;
+    while (renames.load() < kRounds || reads.load() < kRounds) {
+      const int i = renames++;
+      probe.plugin().SetProgramName(0, ("Name " + std::to_string(i)).c_str());
+    }
   });
-  int reads = 0;
-  while (!done.load() || reads < 100) {
+  while (renames.load() < kRounds || reads.load() < kRounds) {
     LONG* numbers = nullptr;
     LONG count = 0;
     ASSERT_EQ(instrument->GetBankNumbers(&numbers, &count), S_OK);
