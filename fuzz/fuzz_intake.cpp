@@ -20,8 +20,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <vector>
 
 namespace {
 
@@ -53,44 +51,8 @@ class Reader {
   size_t at_ = 0;
 };
 
-// Lists that hand out what the input holds.
-class EventRecords final : public host::CountedObject<IHostEventList> {
- public:
-  std::vector<HostEvent> events;
-  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  HRESULT STDMETHODCALLTYPE Reserved1() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override {
-    *count = static_cast<LONG>(events.size());
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetAt(LONG index, HostEvent* event) override {
-    if (index < 0 || static_cast<size_t>(index) >= events.size()) return E_INVALIDARG;
-    *event = events[static_cast<size_t>(index)];
-    return S_OK;
-  }
-};
-
-class MessageRecords final : public host::CountedObject<IHostMessageList> {
- public:
-  std::vector<HostMessage> messages;
-  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  HRESULT STDMETHODCALLTYPE Reserved1() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override {
-    *count = static_cast<LONG>(messages.size());
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetAt(LONG index, HostMessage* message) override {
-    if (index < 0 || static_cast<size_t>(index) >= messages.size()) return E_INVALIDARG;
-    *message = messages[static_cast<size_t>(index)];
-    return S_OK;
-  }
-};
+using EventRecords = host::RecordList<IHostEventList, HostEvent>;
+using MessageRecords = host::RecordList<IHostMessageList, HostMessage>;
 
 // One filter for the whole run: building one loads the probe, far slower than an input.
 struct Rig {
@@ -130,16 +92,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 0: {
         ComPtr<EventRecords> list(new EventRecords);
         const uint8_t key = in.Byte();
-        list->events.resize(static_cast<size_t>(count));
-        for (HostEvent& event : list->events) in.Bytes(&event, sizeof event);
+        for (int i = 0; i < count; ++i) {
+          HostEvent event;
+          in.Bytes(&event, sizeof event);
+          list->Add(event);
+        }
         instrument.ProcessEvents(0, 0, key, list.get());
         break;
       }
       case 1: {
         ComPtr<MessageRecords> list(new MessageRecords);
         const uint8_t key = in.Byte();
-        list->messages.resize(static_cast<size_t>(count));
-        for (HostMessage& message : list->messages) in.Bytes(&message, sizeof message);
+        for (int i = 0; i < count; ++i) {
+          HostMessage message;
+          in.Bytes(&message, sizeof message);
+          list->Add(message);
+        }
         instrument.ProcessMidiMessages(key, list.get());
         break;
       }

@@ -30,19 +30,6 @@ int32_t Saturate(int64_t value) {
                                                   std::numeric_limits<int32_t>::max()));
 }
 
-// Lists travel as plain pointers: they answer IUnknown and nothing else.
-template <class Object>
-HRESULT AnswerUnknown(Object* object, REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid != IID_IUnknown) {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  *ppv = static_cast<IUnknown*>(object);
-  object->AddRef();
-  return S_OK;
-}
-
 HostEvent EventOf(uint32_t type, int32_t tick, uint8_t channel) {
   HostEvent event{};
   event.time = tick;
@@ -161,10 +148,6 @@ HRESULT HostTimeline::ConvertTime(HostTimeRecord* record, uint32_t targetFormat)
   return S_OK;
 }
 
-ComPtr<HostEventList> HostEventList::Create() {
-  return ComPtr<HostEventList>(new HostEventList);
-}
-
 void HostEventList::AddNote(int32_t tick, uint8_t channel, uint8_t key, uint8_t velocity,
                             int32_t duration) {
   HostEvent event = EventOf(kHostNote, tick, channel);
@@ -235,48 +218,6 @@ void HostEventList::AddShortMessage(int32_t tick, uint8_t status, uint8_t data1,
   Add(event);
 }
 
-STDMETHODIMP HostEventList::QueryInterface(REFIID riid, void** ppv) {
-  return AnswerUnknown(this, riid, ppv);
-}
-
-HRESULT HostEventList::GetCount(LONG* count) {
-  if (count == nullptr) return E_POINTER;
-  *count = static_cast<LONG>(events_.size());
-  return S_OK;
-}
-
-HRESULT HostEventList::GetAt(LONG index, HostEvent* event) {
-  if (event == nullptr) return E_POINTER;
-  if (index < 0 || static_cast<std::size_t>(index) >= events_.size()) return E_INVALIDARG;
-  *event = events_[static_cast<std::size_t>(index)];
-  return S_OK;
-}
-
-ComPtr<HostMessageList> HostMessageList::Create() {
-  return ComPtr<HostMessageList>(new HostMessageList);
-}
-
-void HostMessageList::Add(int32_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
-  messages_.push_back({tick, uint32_t{status} | uint32_t{data1} << 8 | uint32_t{data2} << 16});
-}
-
-STDMETHODIMP HostMessageList::QueryInterface(REFIID riid, void** ppv) {
-  return AnswerUnknown(this, riid, ppv);
-}
-
-HRESULT HostMessageList::GetCount(LONG* count) {
-  if (count == nullptr) return E_POINTER;
-  *count = static_cast<LONG>(messages_.size());
-  return S_OK;
-}
-
-HRESULT HostMessageList::GetAt(LONG index, HostMessage* message) {
-  if (message == nullptr) return E_POINTER;
-  if (index < 0 || static_cast<std::size_t>(index) >= messages_.size()) return E_INVALIDARG;
-  *message = messages_[static_cast<std::size_t>(index)];
-  return S_OK;
-}
-
 ComPtr<ParamEditRecorder> ParamEditRecorder::Create() {
   return ComPtr<ParamEditRecorder>(new ParamEditRecorder);
 }
@@ -292,7 +233,12 @@ void ParamEditRecorder::Clear() {
 }
 
 STDMETHODIMP ParamEditRecorder::QueryInterface(REFIID riid, void** ppv) {
-  return AnswerUnknown(this, riid, ppv);
+  // Known to the filter only by the position of its methods: IUnknown is all it answers.
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = riid == IID_IUnknown ? static_cast<IUnknown*>(this) : nullptr;
+  if (*ppv == nullptr) return E_NOINTERFACE;
+  AddRef();
+  return S_OK;
 }
 
 HRESULT ParamEditRecorder::BeginParamEdit(LONG* indices, LONG count) {

@@ -93,10 +93,44 @@ class HostTimeline final : public CountedObject<IHostTempoMap, IHostTimeConverte
   uint32_t sampleRate_;
 };
 
-/// Events for ISynthInstrument::ProcessEvents, times and durations in ticks.
-class HostEventList final : public CountedObject<IHostEventList> {
+/// A list the filter reads by count and index, as the host hands lists over: a plain pointer
+/// that answers IUnknown and nothing more.
+template <class Interface, class Record>
+class RecordList : public CountedObject<Interface> {
  public:
-  static ComPtr<HostEventList> Create();
+  void Add(const Record& record) { records_.push_back(record); }
+  void Clear() { records_.clear(); }
+  std::size_t Size() const { return records_.size(); }
+  const Record& operator[](std::size_t i) const { return records_[i]; }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = riid == IID_IUnknown ? static_cast<IUnknown*>(this) : nullptr;
+    if (*ppv == nullptr) return E_NOINTERFACE;
+    this->AddRef();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Reserved1() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override {
+    if (count == nullptr) return E_POINTER;
+    *count = static_cast<LONG>(records_.size());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetAt(LONG index, Record* record) override {
+    if (record == nullptr) return E_POINTER;
+    if (index < 0 || static_cast<std::size_t>(index) >= records_.size()) return E_INVALIDARG;
+    *record = records_[static_cast<std::size_t>(index)];
+    return S_OK;
+  }
+
+ private:
+  std::vector<Record> records_;
+};
+
+/// Events for ISynthInstrument::ProcessEvents, times and durations in ticks.
+class HostEventList final : public RecordList<IHostEventList, HostEvent> {
+ public:
+  static ComPtr<HostEventList> Create() { return ComPtr<HostEventList>(new HostEventList); }
 
   void AddNote(int32_t tick, uint8_t channel, uint8_t key, uint8_t velocity, int32_t duration);
   void AddKeyAftertouch(int32_t tick, uint8_t channel, uint8_t key, uint8_t pressure);
@@ -111,38 +145,23 @@ class HostEventList final : public CountedObject<IHostEventList> {
   /// Types 12-15: the source's velocity offset A or B, key offset A or B.
   void AddOffset(uint32_t type, int32_t tick, int8_t offset);
   void AddShortMessage(int32_t tick, uint8_t status, uint8_t data1, uint8_t data2);
-  void Add(const HostEvent& event) { events_.push_back(event); }
-  void Clear() { events_.clear(); }
-  std::size_t Size() const { return events_.size(); }
-  const HostEvent& operator[](std::size_t i) const { return events_[i]; }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  HRESULT STDMETHODCALLTYPE Reserved1() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override;
-  HRESULT STDMETHODCALLTYPE GetAt(LONG index, HostEvent* event) override;
 
  private:
   HostEventList() = default;
-  std::vector<HostEvent> events_;
 };
 
 /// Raw MIDI short messages for ISynthInstrument::ProcessMidiMessages, times in ticks.
-class HostMessageList final : public CountedObject<IHostMessageList> {
+class HostMessageList final : public RecordList<IHostMessageList, HostMessage> {
  public:
-  static ComPtr<HostMessageList> Create();
+  static ComPtr<HostMessageList> Create() { return ComPtr<HostMessageList>(new HostMessageList); }
 
-  void Add(int32_t tick, uint8_t status, uint8_t data1, uint8_t data2);
-  void Clear() { messages_.clear(); }
-  std::size_t Size() const { return messages_.size(); }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  HRESULT STDMETHODCALLTYPE Reserved1() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetCount(LONG* count) override;
-  HRESULT STDMETHODCALLTYPE GetAt(LONG index, HostMessage* message) override;
+  using RecordList::Add;
+  void Add(int32_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
+    Add({tick, uint32_t{status} | uint32_t{data1} << 8 | uint32_t{data2} << 16});
+  }
 
  private:
   HostMessageList() = default;
-  std::vector<HostMessage> messages_;
 };
 
 /// One edit gesture as the host received it.
