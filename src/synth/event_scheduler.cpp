@@ -40,11 +40,6 @@ uint8_t Clamp7(int64_t value) {
   return static_cast<uint8_t>(std::clamp<int64_t>(value, 0, 127));
 }
 
-// The host's arithmetic on event times is 32-bit and wraps.
-int32_t WrappingAdd(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
 template <typename T>
 T ReadPayload(const uint8_t* bytes) {
   T value;

@@ -6,6 +6,7 @@
 #include "com_conformance.h"
 #include "host/synth_host.h"
 #include "synth/event_scheduler.h"
+#include "synth/time_units.h"
 #include "tests/filter/adapter_graph.h"
 
 #include <gmock/gmock.h>
@@ -241,6 +242,16 @@ TEST_F(Intake, TransportStartStopAndJumps) {
   ASSERT_EQ(delivered.size(), 16u) << "the queue is dropped for All Notes Off";
   for (int channel = 0; channel < 16; ++channel)
     EXPECT_EQ(delivered[channel], (Midi{0, 0xB0 + channel, 123, 0}));
+}
+
+TEST_F(Intake, ALoopAcrossTheEndsOfTheTimelineWraps) {
+  // Found by fuzzing: the position after the jump is the 32-bit difference of the two.
+  ASSERT_EQ(instrument->OnStart(2'000'000'000), S_OK);
+  ASSERT_EQ(instrument->OnTimeJump(-2'000'000'000, 2'000'000'010), S_OK);
+  Play(100);
+  EXPECT_EQ(WrappingAdd(g.filter->StreamOrigin.load(), g.filter->StreamPosition.load()),
+            -2'000'000'000 + 90)
+      << "the timeline goes on from the jump's target";
 }
 
 // A host object that answers the tempo map only, counting references.
