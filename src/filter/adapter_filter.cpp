@@ -163,7 +163,7 @@ AdapterFilter::~AdapterFilter() {
     Plugin.reset();
   }
   if (HostObject != nullptr) HostObject->Release();
-  if (HostTimeSource != nullptr) HostTimeSource->Release();
+  if (IHostTempoMap* tempoMap = HostTimeSource.load()) tempoMap->Release();
   if (Events && Events->TimeConverter() != nullptr) Events->TimeConverter()->Release();
   Events.reset();
   // Pins a host may still hold must not reach into this filter: the output pins are cut loose
@@ -192,6 +192,8 @@ STDMETHODIMP AdapterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
     return GetInterface(static_cast<IMediaParamInfo*>(mediaParams_.get()), ppv);
   if (riid == IID_IHostObjectSink) return GetInterface(static_cast<IHostObjectSink*>(this), ppv);
   if (riid == IID_INotifySink) return GetInterface(static_cast<INotifySink*>(this), ppv);
+  if (riid == IID_ISynthInstrument) return GetInterface(Synth.Instrument(), ppv);
+  if (riid == IID_IChannelSettings) return GetInterface(Synth.ChannelSettings(), ppv);
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -253,11 +255,6 @@ const AMOVIESETUP_FILTER* AdapterFilter::GetSetupData() {
 
 HWND AdapterFilter::AttachedPageWindow() const {
   return AttachedPage != nullptr ? AttachedPage->PageWindow() : nullptr;
-}
-
-void AdapterFilter::RebuildProgramBanks() {
-  // The program-name lists belong to the soft-synth interfaces, which this filter does not
-  // answer yet; there is nothing to rebuild.
 }
 
 HRESULT AdapterFilter::CheckAudioType(int, const AM_MEDIA_TYPE* type) const {

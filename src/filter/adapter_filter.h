@@ -11,6 +11,8 @@
 #include "filter/private_interfaces.h"
 #include "platform/directshow.h"
 #include "synth/channel_tables.h"
+#include "synth/name_list.h"
+#include "synth/synth_instrument.h"
 #include "vst2/vst2.h"
 
 #include <atomic>
@@ -141,7 +143,9 @@ class AdapterFilter : public CBaseFilter,
   AdapterOutputPin* OutputPins[kMaxOutputPins] = {};
   WAVEFORMATEX OutputFormat{};
   int OutputPinCount = 0;
-  IHostTempoMap* HostTimeSource = nullptr;
+  // Written under StreamLock by Connect and Disconnect; the plug-in's time queries read it from
+  // other threads too.
+  std::atomic<IHostTempoMap*> HostTimeSource{nullptr};
   IUnknown* HostObject = nullptr;  // replaced under hostObjectLock_
   CCritSec StreamLock;
   const char* const DllPath;
@@ -170,6 +174,8 @@ class AdapterFilter : public CBaseFilter,
   int64_t AutomationClock = 0;
   ChannelKeyTables Keys;  // ChannelMute, VelocityOffsetA/B, KeyOffsetA/B
   int32_t BlockSize = 64;
+  ProgramBankList ProgramBanks;
+  SynthInstrument Synth{*this};  // ISynthInstrument, IChannelSettings
 
  private:
   void Construct(HRESULT* phr);

@@ -124,7 +124,7 @@ void AdapterFilter::ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* samp
 
   // 8. The next buffer starts where this one ends. Only the streaming thread, under StreamLock,
   // writes the position, so a plain store does what an atomic add would, without its cost.
-  StreamPosition.store(StreamPosition.load(std::memory_order_relaxed) + remaining,
+  StreamPosition.store(WrappingAdd(StreamPosition.load(std::memory_order_relaxed), remaining),
                        std::memory_order_relaxed);
 }
 
@@ -164,7 +164,9 @@ void AdapterFilter::ProcessEvents(int32_t frames, int32_t& remaining) {
         remaining -= off;
         jumpOffset += off;
         Events->AdvanceSegment(event.sampleTime, event.extra);
-        StreamPosition.store(event.extra - StreamOrigin.load(), std::memory_order_relaxed);
+        // A host's loop may land anywhere on its 32-bit timeline.
+        StreamPosition.store(WrappingSub(event.extra, StreamOrigin.load()),
+                             std::memory_order_relaxed);
         break;
       }
       case kOutputStop: {

@@ -40,11 +40,6 @@ uint8_t Clamp7(int64_t value) {
   return static_cast<uint8_t>(std::clamp<int64_t>(value, 0, 127));
 }
 
-// The host's arithmetic on event times is 32-bit and wraps.
-int32_t WrappingAdd(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
 template <typename T>
 T ReadPayload(const uint8_t* bytes) {
   T value;
@@ -181,26 +176,32 @@ bool EventScheduler::ExpandEvent(const InputEvent& event) noexcept {
           Message(ToSamples(WrappingAdd(event.time, duration)), key, 0x80 | channel, note, 0));
       return true;
     }
+    // Data bytes of the messages built here never have their top bit set: a plug-in would read
+    // one as a status byte.
     case kHostKeyAftertouch:
-      PlaceHeld(Message(ToSamples(event.time), key, 0xA0 | channel, data[0], data[1]));
+      PlaceHeld(
+          Message(ToSamples(event.time), key, 0xA0 | channel, Clamp7(data[0]), Clamp7(data[1])));
       return true;
     case kHostController:
-      PlaceHeld(Message(ToSamples(event.time), key, 0xB0 | channel, data[0], data[1]));
+      PlaceHeld(
+          Message(ToSamples(event.time), key, 0xB0 | channel, Clamp7(data[0]), Clamp7(data[1])));
       return true;
     case kHostProgramChange: {
       const int16_t bank = ReadPayload<int16_t>(data + 2);
       const uint8_t bankByte = bank < 0 ? 0 : static_cast<uint8_t>(bank & 0xFF);
-      PlaceHeld(
-          OutputEvent{kOutputProgram, ToSamples(event.time), key, {0, data[0], bankByte, 0}, 0});
+      // A patch past 127 would select a program of the next bank.
+      PlaceHeld(OutputEvent{
+          kOutputProgram, ToSamples(event.time), key, {0, Clamp7(data[0]), bankByte, 0}, 0});
       return true;
     }
     case kHostChannelAftertouch:
-      PlaceHeld(Message(ToSamples(event.time), key, 0xD0 | channel, data[1], 0));
+      PlaceHeld(Message(ToSamples(event.time), key, 0xD0 | channel, Clamp7(data[1]), 0));
       return true;
     case kHostPitchWheel: {
-      const int value = ReadPayload<int16_t>(data) + 0x2000;
+      // Outside the wheel's 14 bits a value would split into negative or oversized bytes.
+      const int value = std::clamp<int>(ReadPayload<int16_t>(data), -8192, 8191) + 0x2000;
       PlaceHeld(Message(ToSamples(event.time), key, 0xE0 | channel,
-                        static_cast<uint8_t>(value % 128), static_cast<uint8_t>(value / 128)));
+                        static_cast<uint8_t>(value & 0x7F), static_cast<uint8_t>(value >> 7)));
       return true;
     }
     case kHostRpn:
@@ -210,11 +211,12 @@ bool EventScheduler::ExpandEvent(const InputEvent& event) noexcept {
       const uint16_t value = ReadPayload<uint16_t>(data + 2);
       const int32_t time = ToSamples(event.time);
       const uint8_t status = 0xB0 | channel;
-      PlaceHeld(Message(time, key, status, registered ? 101 : 99, (number >> 7) & 0xFF));
+      // Seven bits each: a 16-bit number or value keeps its low 14 bits.
+      PlaceHeld(Message(time, key, status, registered ? 101 : 99, (number >> 7) & 0x7F));
       // Pushed in reverse: they leave right after the held message as number LSB, data entry
       // MSB, data entry LSB.
       PushFrontOutputEvent(Message(time, key, status, 38, value & 0x7F));
-      PushFrontOutputEvent(Message(time, key, status, 6, (value >> 7) & 0xFF));
+      PushFrontOutputEvent(Message(time, key, status, 6, (value >> 7) & 0x7F));
       PushFrontOutputEvent(Message(time, key, status, registered ? 100 : 98, number & 0x7F));
       return true;
     }
@@ -227,7 +229,8 @@ bool EventScheduler::ExpandEvent(const InputEvent& event) noexcept {
     case kHostSetKeyOffsetB:
       return storeOffset(tables_.KeyOffsetB);
     case kHostShortMessage:
-      PlaceHeld(Message(ToSamples(event.time), key, data[0], data[1], data[2]));
+      // The status keeps its own channel; the data bytes are held to seven bits as above.
+      PlaceHeld(Message(ToSamples(event.time), key, data[0], Clamp7(data[1]), Clamp7(data[2])));
       return true;
     default:
       return false;

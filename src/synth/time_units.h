@@ -33,4 +33,13 @@ constexpr int64_t FramesToReferenceTime(int32_t frames, uint32_t rate) {
   return rate == 0 ? 0 : int64_t{frames} * 10'000'000 / int64_t{rate};
 }
 
+// Sums and differences of 32-bit sample positions and event times wrap, as the host's own
+// arithmetic on them does.
+constexpr int32_t WrappingAdd(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+constexpr int32_t WrappingSub(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+
 }  // namespace brvst

@@ -47,9 +47,7 @@ struct StreamPlace {
 
 StreamPlace PlaceOf(const AdapterFilter& filter) {
   const double sampleRate = static_cast<double>(filter.StreamSampleRate());
-  const int32_t position =
-      static_cast<int32_t>(static_cast<uint32_t>(filter.StreamOrigin.load()) +
-                           static_cast<uint32_t>(filter.StreamPosition.load()));
+  const int32_t position = WrappingAdd(filter.StreamOrigin.load(), filter.StreamPosition.load());
   return {sampleRate, position};
 }
 

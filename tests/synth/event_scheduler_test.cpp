@@ -186,8 +186,19 @@ TEST_F(EventSchedulerTest, ExpandsEachHostEventType) {
       {"RPN", ParameterNumber(kHostRpn, 10, 0x0081, 0x0102, 2),
        "10: B2 65 01, 10: B2 64 01, 10: B2 06 02, 10: B2 26 02"},
       {"NRPN", ParameterNumber(kHostNrpn, 10, 0x3FFF, 0xFFFF, 0),
-       "10: B0 63 7F, 10: B0 62 7F, 10: B0 06 FF, 10: B0 26 7F"},
+       "10: B0 63 7F, 10: B0 62 7F, 10: B0 06 7F, 10: B0 26 7F"},
       {"short message keeps its status", shortMessage, "10: 93 40 20"},
+      // No data byte with its top bit set, whatever the host hands in.
+      {"aftertouch clamped", WithBytes(at10(kHostKeyAftertouch), 0x80, 0xFF), "10: A0 7F 7F"},
+      {"controller clamped", Controller(10, 200, 255), "10: B0 7F 7F"},
+      {"program patch clamped", With<uint8_t>(program(0), 10, 200), "10: k3 00 7F 00"},
+      {"channel aftertouch clamped", WithBytes(at10(kHostChannelAftertouch), 0, 0xC0),
+       "10: D0 7F 00"},
+      {"pitch wheel above the top", pitch(9000), "10: E0 7F 7F"},
+      {"pitch wheel below the bottom", pitch(-32768), "10: E0 00 00"},
+      {"short message data clamped",
+       With<uint8_t>(With<uint16_t>(HostEventOf(kHostShortMessage, 10), 10, 0xFF93), 12, 0x80),
+       "10: 93 7F 7F"},
       {"type 17", at10(17), ""},
   };
   for (const auto& c : cases) {
@@ -375,14 +386,14 @@ class ListModel {
         return true;
       }
       case kHostController:
-        held_ = msg(t, 0xB0 | ch, ev.data[0], ev.data[1]);
+        held_ = msg(t, 0xB0 | ch, clamp(ev.data[0]), clamp(ev.data[1]));
         return true;
       case kHostRpn:
       case kHostNrpn: {
         const bool rpn = ev.type == kHostRpn;
-        held_ = msg(t, 0xB0 | ch, rpn ? 101 : 99, (number >> 7) & 0xFF);
+        held_ = msg(t, 0xB0 | ch, rpn ? 101 : 99, (number >> 7) & 0x7F);
         output_.push_front(msg(t, 0xB0 | ch, 38, value & 0x7F));
-        output_.push_front(msg(t, 0xB0 | ch, 6, (value >> 7) & 0xFF));
+        output_.push_front(msg(t, 0xB0 | ch, 6, (value >> 7) & 0x7F));
         output_.push_front(msg(t, 0xB0 | ch, rpn ? 100 : 98, number & 0x7F));
         return true;
       }
@@ -393,7 +404,7 @@ class ListModel {
         offsets[ev.type - kHostSetVelocityOffsetA]->Set(k, ev.value);
         return false;
       case kHostShortMessage:
-        held_ = msg(t, ev.data[0], ev.data[1], ev.data[2]);
+        held_ = msg(t, ev.data[0], clamp(ev.data[1]), clamp(ev.data[2]));
         return true;
       default:
         return false;

@@ -1,5 +1,7 @@
 #include "tests/vsthost/probe_harness.h"
 
+#include "dshow/allocator.h"
+
 #include <cstring>
 #include <stdexcept>
 
@@ -95,6 +97,20 @@ ProbeFilter::ProbeFilter(const std::string& probeFile, const char* recordName)
 
 PathFilter::PathFilter(const std::string& path, const char* recordName)
     : record(RecordFor(path, recordName)), filter(MakeFilter(record)) {}
+
+LooseSample::LooseSample(LONG bytes) {
+  ALLOCATOR_PROPERTIES wanted{1, bytes, 1, 0}, actual{};
+  if (FAILED(CreateMemoryAllocator(allocator.put())) ||
+      FAILED(allocator->SetProperties(&wanted, &actual)) || FAILED(allocator->Commit()) ||
+      FAILED(allocator->GetBuffer(sample.put(), nullptr, nullptr, 0)))
+    throw std::runtime_error("no media sample");
+  sample->SetActualDataLength(bytes);
+}
+
+LooseSample::~LooseSample() {
+  sample = nullptr;
+  allocator->Decommit();
+}
 
 void Stereo::Process(VstPlugInstance& plugin, vst2::VstEvents* events) {
   vst2::VstEventsBlock<1> none{};

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "com/plugin_list.h"
+#include "dshow/com_ptr.h"
 #include "filter/adapter_filter.h"
 #include "vsthost/vst_plug_instance.h"
 
@@ -80,6 +81,18 @@ struct PathFilter {
   PluginRecord record;
   FilterPtr filter;
   VstPlugInstance& plugin() const { return *filter->Plugin; }
+};
+
+// A media sample of `bytes` bytes from an allocator of its own, for handing straight to a
+// filter's processing, without a graph.
+struct LooseSample {
+  explicit LooseSample(LONG bytes);
+  ~LooseSample();
+  LooseSample(const LooseSample&) = delete;
+  LooseSample& operator=(const LooseSample&) = delete;
+  IMediaSample* get() const { return sample.get(); }
+  ComPtr<IMemAllocator> allocator;
+  ComPtr<IMediaSample> sample;
 };
 
 // Two channels of audio, each filled with one value, processed in place as the filter does.

@@ -30,10 +30,13 @@ TEST(VstPlugInstanceLoad, OpensTheEffectAndReadsItsProgramsInTheOrderPlugInsExpe
   EXPECT_EQ(std::tuple(hostCalls[0].opcode, hostCalls[0].nullEffect, hostCalls[0].result),
             std::tuple(vst2::audioMasterVersion, 1, int64_t{2}));
 
+  // Then the filter reads the names once more for the program banks it hands to hosts.
   EXPECT_THAT(probe.hold.DispatchOpcodes(),
               ElementsAre(vst2::effOpen, vst2::effSetProgram, vst2::effGetProgramNameIndexed,
                           vst2::effGetProgramNameIndexed, vst2::effGetProgramNameIndexed,
-                          vst2::effGetProgramNameIndexed, vst2::effSetProgram));
+                          vst2::effGetProgramNameIndexed, vst2::effSetProgram,
+                          vst2::effGetProgramNameIndexed, vst2::effGetProgramNameIndexed,
+                          vst2::effGetProgramNameIndexed));
   const auto calls = probe.hold.Entries(probe::kProbeDispatch);
   EXPECT_EQ(calls[2].index, 0);
   EXPECT_EQ(calls[2].value, -1);
@@ -360,9 +363,10 @@ TEST(VstPlugInstancePrograms, SetGetAndRenameProgramsWithinRange) {
   plugin.SetProgramName(1, "Warm");
   EXPECT_STREQ(plugin.programNames[1], "Warm");
   const auto calls = probe.hold.Entries(probe::kProbeDispatch);
-  ASSERT_EQ(calls.size(), 1u);
+  ASSERT_EQ(calls.size(), 4u) << "the rename, then the program banks read afresh";
   EXPECT_EQ(std::tuple(calls[0].opcode, calls[0].index, calls[0].value),
             std::tuple(vst2::effSetProgramName, 1, int64_t{1}));
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(calls[i].opcode, vst2::effGetProgramNameIndexed);
   EXPECT_STREQ(calls[0].text, "Warm");
   EXPECT_TRUE(probe.filter->Dirty());
 }
