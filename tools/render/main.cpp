@@ -1,5 +1,6 @@
 // brvst-render: runs audio files through the adapter's filter as a DirectShow host would.
 #include "tools/render/audio_file.h"
+#include "tools/render/host_session.h"
 #include "tools/render/load_diagnosis.h"
 #include "tools/render/message_catcher.h"
 #include "tools/render/plugin_choice.h"
@@ -12,7 +13,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -74,48 +77,72 @@ int ShowInfo(brvst::PluginRecord& record) {
 struct Job {
   std::string input, output;
   std::string format;
+  int rate = 44100;  // of a render from a MIDI file alone
   RenderOptions options;
+  SessionOptions session;
 };
 
 int RunRender(brvst::PluginRecord& record, const Job& job) {
   std::string error;
-  std::unique_ptr<AudioReader> reader = AudioReader::Open(job.input, error);
-  if (!reader) return Fail(job.input + ": " + error);
-  if (reader->DeclaredFrames() > reader->Frames())
-    std::cerr << "brvst-render: " << job.input
-              << ": warning: the file is truncated: " << reader->Frames() << " of "
-              << reader->DeclaredFrames() << " frames present; rendering those\n";
+  MessageCatcher catcher;
+  HostSession session(job.session, catcher);
+  if (!session.Prepare(error)) return Fail(error);
 
-  if (reader->Channels() > 2)
-    return Fail(job.input + ": it has " + std::to_string(reader->Channels()) +
-                " channels; the adapter takes mono or stereo");
-  if (reader->Channels() == 1 && record.StereoOnly != 0)
-    return Fail(std::string(record.Name) + " takes stereo only, and " + job.input + " is mono");
+  std::unique_ptr<AudioReader> reader;
+  if (!job.input.empty()) {
+    reader = AudioReader::Open(job.input, error);
+    if (!reader) return Fail(job.input + ": " + error);
+    if (reader->DeclaredFrames() > reader->Frames())
+      std::cerr << "brvst-render: " << job.input << ": warning: the file is truncated: "
+                << reader->Frames() << " of " << reader->DeclaredFrames()
+                << " frames present; rendering those\n";
+    if (reader->Channels() > 2)
+      return Fail(job.input + ": it has " + std::to_string(reader->Channels()) +
+                  " channels; the adapter takes mono or stereo");
+    if (reader->Channels() == 1 && record.StereoOnly != 0)
+      return Fail(std::string(record.Name) + " takes stereo only, and " + job.input + " is mono");
+  }
 
-  SampleFormat format = reader->SourceFormat();
+  // The audio: the input, or silence for an instrument, and silence after the input for as long
+  // as the notes go on.
+  RenderInput input;
+  input.sampleRate = reader ? reader->SampleRate() : job.rate;
+  input.channels = reader ? reader->Channels() : 2;
+  input.format = reader ? reader->StreamFormat() : SampleFormat::F32;
+  const int64_t audioFrames = reader ? reader->Frames() : 0;
+  input.frames = std::max(audioFrames, session.MidiFrames(input.sampleRate));
+  if (input.frames == 0) return Fail(job.session.midiFile + ": the file holds no notes");
+  int64_t readSoFar = 0;
+  input.read = [&, frameBytes = input.channels * (input.format == SampleFormat::S16 ? 2 : 4)](
+                   void* out, int64_t frames) -> int64_t {
+    int64_t got = 0;
+    if (reader && readSoFar < audioFrames) got = reader->Read(out, frames);
+    if (got == 0 && readSoFar < input.frames) {
+      got = std::min(frames, input.frames - readSoFar);
+      std::memset(out, 0, static_cast<size_t>(got * frameBytes));
+    }
+    if (got > 0) readSoFar += got;
+    return got;
+  };
+
+  SampleFormat format = reader ? reader->SourceFormat() : SampleFormat::F32;
   if (!job.format.empty())
     for (SampleFormat f :
          {SampleFormat::U8, SampleFormat::S16, SampleFormat::S24, SampleFormat::F32})
       if (job.format == FormatName(f)) format = f;
-  const int64_t tailFrames = std::llround(job.options.tailSeconds * reader->SampleRate());
-  if (reader->Frames() + tailFrames > WavWriter::MaxFrames(reader->Channels(), format))
+  const int64_t tailFrames = std::llround(job.options.tailSeconds * input.sampleRate);
+  if (input.frames + tailFrames > WavWriter::MaxFrames(input.channels, format))
     return Fail(job.output + ": the output would pass the 4 GiB a WAV file can hold");
 
   std::error_code ignored;
   if (std::filesystem::is_directory(job.output, ignored))
     return Fail(job.output + ": it is a folder");
 
-  MessageCatcher catcher;
   auto filter = BuildFilter(record, error);
   if (!filter || filter->Plugin == nullptr || filter->Plugin->effect == nullptr)
     return FailToLoad(record, filter.get(), catcher);
-
-  RenderInput input;
-  input.sampleRate = reader->SampleRate();
-  input.channels = reader->Channels();
-  input.format = reader->StreamFormat();
-  input.frames = reader->Frames();
-  input.read = [&reader](void* out, int64_t frames) { return reader->Read(out, frames); };
+  RenderOptions options = job.options;
+  session.Install(options, input.sampleRate);
 
   std::vector<std::unique_ptr<WavWriter>> writers;
   std::string outputError;  // an output that could not be made: the file says why itself
@@ -137,20 +164,21 @@ int RunRender(brvst::PluginRecord& record, const Job& job) {
   bool done = false;
   {
     auto progress = Progress::OnStderr("rendering", input.frames + tailFrames);
-    done = Render(*filter, input, job.options, open, report, error,
+    done = Render(*filter, input, options, open, report, error,
                   [&](int64_t frames, int64_t) { progress.Update(frames); });
     progress.Finish();
   }
   if (!done) {
     // The most precise reason: the file that failed says why itself.
     error = outputError.empty() ? std::string(record.Name) + ": " + error : outputError;
-    if (!reader->Error().empty()) error = job.input + ": " + reader->Error();
+    if (reader && !reader->Error().empty()) error = job.input + ": " + reader->Error();
     for (size_t k = 0; k < writers.size(); ++k)
       if (!writers[k]->Error().empty()) error = names[k] + ": " + writers[k]->Error();
     const std::string shown = Shown(catcher);
     if (!shown.empty()) error += " (" + shown + ")";
     return Fail(error);
   }
+  if (!session.SaveFiles(*filter, error)) return Fail(error);
   // Closed first: the output may replace the input, and Windows renames no file still open.
   reader.reset();
   for (size_t k = 0; k < writers.size(); ++k)
@@ -171,7 +199,10 @@ int main(int argc, char** argv) {
       "Forms:\n"
       "  brvst-render [--plugin PATH] [--block FRAMES] [--format u8|s16|s24|f32]\n"
       "               [--tail SECONDS] [--no-latency-compensation] [--all-outputs]\n"
-      "               INPUT -o OUTPUT\n"
+      "               [--midi FILE.mid [--rate HZ]] [--program N] [--param INDEX=VALUE]...\n"
+      "               [--automation FILE] [--load-state F] [--load-fxb F] [--load-fxp F]\n"
+      "               [--save-fxp F] [--save-fxb F] [--save-state F]\n"
+      "               [INPUT] -o OUTPUT          (INPUT, --midi or both)\n"
       "  brvst-render --info [--plugin PATH]\n"
       "Exit status: 0 success, 1 a failed render, 2 a usage error.");
   bool info = false;
@@ -195,6 +226,27 @@ int main(int argc, char** argv) {
                "Keep the plug-in's delay: do not drop its first initialDelay frames");
   app.add_flag("--all-outputs", job.options.allOutputs,
                "Also write the further output pins as OUTPUT-2.wav, OUTPUT-3.wav...");
+  app.add_option("--midi", job.session.midiFile,
+                 "Standard MIDI file (format 0 or 1) played through the plug-in as an instrument; "
+                 "the render lasts until its last note ends, plus --tail (default 2 s with it)");
+  app.add_option("--rate", job.rate, "Sample rate of a render from --midi alone (default 44100)")
+      ->check(CLI::Range(8000, 768000));
+  app.add_option("--program", job.session.program, "Program to select before rendering")
+      ->check(CLI::NonNegativeNumber);
+  std::vector<std::string> params;
+  app.add_option("--param", params,
+                 "INDEX=VALUE: sets parameter INDEX to VALUE (0 to 1) before rendering; repeatable");
+  app.add_option("--automation", job.session.automationFile,
+                 "Text file of seconds,parameter,value lines: the parameter jumps to the value at "
+                 "that time");
+  app.add_option("--load-state", job.session.loadState,
+                 "Saved state to load first, as a host project restores it");
+  app.add_option("--load-fxb", job.session.loadFxb, "VST bank (FXB) to load before rendering");
+  app.add_option("--load-fxp", job.session.loadFxp, "VST preset (FXP) to load before rendering");
+  app.add_option("--save-fxp", job.session.saveFxp, "Saves the current program as FXP afterwards");
+  app.add_option("--save-fxb", job.session.saveFxb, "Saves all programs as FXB afterwards");
+  app.add_option("--save-state", job.session.saveState,
+                 "Saves the filter's state afterwards, as a host project stores it");
   app.add_option("INPUT", job.input, "Audio file to render (WAV, AIFF, FLAC...)");
   app.add_option("-o,--output", job.output, "WAV file to write");
   try {
@@ -205,11 +257,29 @@ int main(int argc, char** argv) {
     return Fail(std::string(e.what()) + " (see --help)", kUsage);
   }
   job.options.compensateLatency = !noCompensation;
+  if (!job.session.midiFile.empty() && app.count("--tail") == 0) job.options.tailSeconds = 2.0;
+  for (const std::string& param : params) {
+    const size_t equals = param.find('=');
+    size_t used = 0;
+    int index = -1;
+    float value = -1;
+    try {
+      index = std::stoi(param.substr(0, equals), &used);
+      if (used != equals) index = -1;
+      value = std::stof(param.substr(equals + 1), &used);
+      if (used != param.size() - equals - 1) value = -1;
+    } catch (const std::exception&) {
+    }
+    if (equals == std::string::npos || index < 0 || !(value >= 0.0f && value <= 1.0f))
+      return Fail("--param " + param + ": give INDEX=VALUE, VALUE from 0 to 1 (see --help)",
+                  kUsage);
+    job.session.params.emplace_back(index, value);
+  }
 
   if (info && (!job.input.empty() || !job.output.empty()))
     return Fail("--info takes no INPUT or OUTPUT (see --help)", kUsage);
-  if (!info && (job.input.empty() || job.output.empty()))
-    return Fail("give INPUT and -o OUTPUT (see --help)", kUsage);
+  if (!info && ((job.input.empty() && job.session.midiFile.empty()) || job.output.empty()))
+    return Fail("give INPUT, --midi FILE or both, and -o OUTPUT (see --help)", kUsage);
 
   brvst::PluginRecord record;
   if (pluginPath.empty()) {
