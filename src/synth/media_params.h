@@ -30,6 +30,7 @@ using MP_CURVE_TYPE = int32_t;
 
 inline constexpr MP_TYPE MPT_FLOAT = 1;
 inline constexpr MP_CAPS MP_CAPS_CURVE_JUMP = 1;
+inline constexpr MP_CURVE_TYPE MP_CURVE_JUMP = 1;
 
 struct MP_PARAMINFO {
   MP_TYPE mpType;

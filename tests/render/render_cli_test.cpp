@@ -30,6 +30,12 @@ using render::WavWriter;
 const std::string kBin = BRVST_BIN_DIR;
 const std::string kRenderer = kBin + "/brvst-render";
 const std::string kProbe = kBin + "/probe_effect.dll";
+const std::string kData = BRVST_TEST_DATA;
+// Debian's dpf-plugins-vst: a plucked string that decays by itself, a sustaining synth, and an
+// equaliser whose parameter 3 is its master gain (0.5 is 0 dB, 0 is -24 dB).
+const std::string kKars = "/usr/lib/vst/Kars-vst.so";
+const std::string kNekobi = "/usr/lib/vst/Nekobi-vst.so";
+const std::string kEq = "/usr/lib/vst/3BandEQ-vst.so";
 
 struct Outcome {
   int status = -1;
@@ -89,6 +95,16 @@ void WriteInput(const std::string& path, SampleFormat format, int64_t frames, bo
     done += n;
   }
   ASSERT_TRUE(writer->Commit(error)) << error;
+}
+
+bool Installed(const std::string& path) {
+  return fs::exists(path);
+}
+
+double Rms(const std::vector<float>& samples, size_t from, size_t to) {
+  double sum = 0;
+  for (size_t i = from; i < to; ++i) sum += static_cast<double>(samples[i]) * samples[i];
+  return std::sqrt(sum / static_cast<double>(to - from));
 }
 
 struct Audio {
@@ -259,6 +275,143 @@ TEST(RenderCli, MemoryDoesNotGrowWithTheInput) {
   ASSERT_EQ(longRun.status, 0) << longRun.err;
   EXPECT_LT(longRun.peakKb - shortRun.peakKb, 8 * 1024)
       << shortRun.peakKb << " KiB for a minute, " << longRun.peakKb << " KiB for ten";
+}
+
+}  // namespace
+}  // namespace brvst::test
+
+namespace brvst::test {
+namespace {
+
+// The left channel of a stereo file, as floats.
+std::vector<float> Left(const std::string& path) {
+  const std::vector<float> both = ReadAudio(path).samples;
+  std::vector<float> left;
+  for (size_t i = 0; i < both.size(); i += 2) left.push_back(both[i]);
+  return left;
+}
+
+// tests/data/scale.mid: eight notes starting at these seconds, each held 0.375 s at 120 beats
+// per minute (the first four) or 0.75 s at 60 (the rest), the last ending at 5.75 s.
+constexpr double kOnsets[] = {0.0, 0.5, 1.0, 1.5, 2.0, 3.0, 4.0, 5.0};
+constexpr double kEnds[] = {0.375, 0.875, 1.375, 1.875, 2.75, 3.75, 4.75, 5.75};
+
+TEST(RenderCliMidi, NotesStartAndEndWhereTheFileSays) {
+  if (!Installed(kKars) || !Installed(kNekobi)) GTEST_SKIP() << "package dpf-plugins-vst";
+  ScratchFile kars("kars.wav"), nekobi("nekobi.wav");
+  const std::string song = kData + "/scale.mid";
+  ASSERT_EQ(Render({"--plugin", kKars, "--midi", song, "-o", kars.path}).status, 0);
+  ASSERT_EQ(
+      Render({"--plugin", kNekobi, "--midi", song, "--tail", "0.5", "-o", nekobi.path}).status, 0);
+  constexpr int kRate = 44100;
+  // Onsets to the sample: each note's first sound comes within a millisecond of its time.
+  const std::vector<float> plucked = Left(kars.path);
+  EXPECT_EQ(plucked.size(), static_cast<size_t>(7.75 * kRate));  // the song and 2 s of tail
+  for (double onset : kOnsets) {
+    const auto at = static_cast<size_t>(onset * kRate);
+    size_t first = at > 200 ? at - 200 : 0;
+    while (first < plucked.size() && std::abs(plucked[first]) < 1e-3f) ++first;
+    EXPECT_NEAR(static_cast<double>(first), static_cast<double>(at), kRate / 1000.0) << onset;
+  }
+  // Ends: the sustaining synth sounds through each note and is quiet 50 ms after it ends.
+  const std::vector<float> held = Left(nekobi.path);
+  ASSERT_EQ(held.size(), static_cast<size_t>(6.25 * kRate));
+  for (size_t n = 0; n < std::size(kOnsets); ++n) {
+    const auto end = static_cast<size_t>(kEnds[n] * kRate);
+    const double during = Rms(held, end - kRate / 10, end);
+    EXPECT_GT(during, 0.02) << kOnsets[n];
+    EXPECT_LT(Rms(held, end + kRate / 20, end + kRate / 10), during / 10) << kEnds[n];
+  }
+}
+
+// Parameters, their automation, presets, banks and saved states, as a host handles them.
+TEST(RenderCliHost, ParametersPresetsBanksAndStatesGoThroughTheHostsInterfaces) {
+  if (!Installed(kEq)) GTEST_SKIP() << "package dpf-plugins-vst";
+  ScratchFile input("in.wav"), plain("plain.wav"), quiet("quiet.wav"), automated("auto.wav");
+  ScratchFile automation("auto.txt"), fxp("eq.fxp"), fxb("eq.fxb"), state("eq.state");
+  ScratchFile again("again.wav"), fxp2("eq2.fxp"), fxb2("eq2.fxb"), state2("eq2.state");
+  WriteInput(input.path, SampleFormat::F32, 2 * 44100);
+  WriteBytes(automation.path, {'1', ',', '3', ',', '0', '\n'});  // at 1 s, master to -24 dB
+  ASSERT_EQ(Render({"--plugin", kEq, input.path, "-o", plain.path}).status, 0);
+  ASSERT_EQ(Render({"--plugin", kEq, "--param", "3=0", "--save-fxp", fxp.path, "--save-fxb",
+                    fxb.path, "--save-state", state.path, input.path, "-o", quiet.path})
+                .status,
+            0);
+  ASSERT_EQ(
+      Render({"--plugin", kEq, "--automation", automation.path, input.path, "-o", automated.path})
+          .status,
+      0);
+  const std::vector<float> loud = Left(plain.path), soft = Left(quiet.path);
+  const std::vector<float> moved = Left(automated.path);
+  const double ratio = Rms(soft, 4410, 44100) / Rms(loud, 4410, 44100);
+  EXPECT_NEAR(20 * std::log10(ratio), -24.0, 0.5);
+  // The automated render is the plain one until the buffer that holds 1 s, then the quiet one.
+  const size_t change = 44100 / 1024 * 1024;
+  EXPECT_TRUE(std::equal(loud.begin(), loud.begin() + change, moved.begin()));
+  EXPECT_NEAR(Rms(moved, 50000, 88200) / Rms(loud, 50000, 88200), ratio, 0.01);
+
+  // Each file brings the setting back, and saving it again gives the same bytes.
+  const std::pair<std::string, std::string> loads[] = {
+      {"--load-fxp", "--save-fxp"}, {"--load-fxb", "--save-fxb"}, {"--load-state", "--save-state"}};
+  const std::string* saved[] = {&fxp.path, &fxb.path, &state.path};
+  const std::string* resaved[] = {&fxp2.path, &fxb2.path, &state2.path};
+  for (size_t k = 0; k < std::size(loads); ++k) {
+    SCOPED_TRACE(loads[k].first);
+    ASSERT_EQ(Render({"--plugin", kEq, loads[k].first, *saved[k], loads[k].second, *resaved[k],
+                      input.path, "-o", again.path})
+                  .status,
+              0);
+    // The same setting; a plug-in that recomputes its filters from each value it is given may
+    // differ from the first render in the last bits, no more.
+    const std::vector<float> back = Left(again.path);
+    ASSERT_EQ(back.size(), soft.size());
+    for (size_t i = 0; i < back.size(); ++i) ASSERT_NEAR(back[i], soft[i], 1e-5) << i;
+    EXPECT_EQ(ReadBytes(*resaved[k]), ReadBytes(*saved[k]));
+  }
+
+  // A damaged preset is refused in one line, with the adapter's own words, and nothing rendered.
+  Bytes cut = ReadBytes(fxp.path);
+  cut.resize(cut.size() - 3);
+  WriteBytes(fxp2.path, cut);
+  std::remove(again.path.c_str());
+  const Outcome damaged =
+      Render({"--plugin", kEq, "--load-fxp", fxp2.path, input.path, "-o", again.path});
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_EQ(Lines(damaged.err), 1u) << damaged.err;
+  EXPECT_NE(damaged.err.find("The file is damaged or incomplete."), std::string::npos)
+      << damaged.err;
+  EXPECT_FALSE(fs::exists(again.path));
+}
+
+TEST(RenderCliHost, MistakesInTheHostsOptionsAreOneLine) {
+  ScratchFile input("in.wav"), output("out.wav"), song("bad.mid"), automation("bad.txt");
+  WriteInput(input.path, SampleFormat::S16, 1000);
+  WriteBytes(song.path, {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x81, 0x00});
+  WriteBytes(automation.path, {'1', ',', 'x', '\n'});
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  } kCases[] = {
+      {{"--param", "3", input.path, "-o", output.path}, 2, "INDEX=VALUE"},
+      {{"--param", "0=2", input.path, "-o", output.path}, 2, "INDEX=VALUE"},
+      {{"-o", output.path}, 2, "--midi"},
+      {{"--plugin", kProbe, "--program", "7", input.path, "-o", output.path}, 1, "3 programs"},
+      {{"--plugin", kProbe, "--param", "9=0.5", input.path, "-o", output.path}, 1, "4 parameters"},
+      {{"--plugin", kProbe, "--midi", song.path, "-o", output.path}, 1, "SMPTE"},
+      {{"--plugin", kProbe, "--midi", "/no/such.mid", "-o", output.path}, 1, "/no/such.mid: "},
+      {{"--plugin", kProbe, "--automation", automation.path, input.path, "-o", output.path},
+       1,
+       "line 1"},
+  };
+  for (const auto& c : kCases) {
+    const Outcome run = Render(c.args);
+    const std::string what = c.args.front() + " ... -> " + run.err;
+    EXPECT_EQ(run.status, c.status) << what;
+    EXPECT_EQ(Lines(run.err), 1u) << what;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << what;
+    EXPECT_FALSE(fs::exists(output.path)) << what;
+  }
 }
 
 }  // namespace

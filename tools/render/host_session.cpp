@@ -88,10 +88,9 @@ bool ParseAutomation(const std::string& text, std::vector<AutomationPoint>& poin
     }
     points.push_back(point);
   }
-  std::stable_sort(points.begin(), points.end(),
-                   [](const AutomationPoint& a, const AutomationPoint& b) {
-                     return a.seconds < b.seconds;
-                   });
+  std::stable_sort(
+      points.begin(), points.end(),
+      [](const AutomationPoint& a, const AutomationPoint& b) { return a.seconds < b.seconds; });
   return true;
 }
 
@@ -230,10 +229,10 @@ bool HostSession::Connected(AdapterFilter& filter, std::string& error) {
       error = options_.midiFile + ": " + e.what();
       return false;
     }
-    const HRESULT hr = synth_->instrument
-                           ? synth_->instrument->Connect(
-                                 static_cast<IHostTempoMap*>(synth_->timeline.get()))
-                           : E_NOINTERFACE;
+    const HRESULT hr =
+        synth_->instrument
+            ? synth_->instrument->Connect(static_cast<IHostTempoMap*>(synth_->timeline.get()))
+            : E_NOINTERFACE;
     if (FAILED(hr)) {
       error = name + ": its instrument interface refused the host (" + Hex(hr) + ")";
       return false;

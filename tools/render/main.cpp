@@ -71,6 +71,7 @@ int ShowInfo(brvst::PluginRecord& record) {
   if (!filter || filter->Plugin == nullptr || filter->Plugin->effect == nullptr)
     return FailToLoad(record, filter.get(), catcher);
   WritePluginInfo(record.Name, *filter->Plugin, std::cout);
+  WriteInstrumentInfo(*filter, std::cout);
   return 0;
 }
 
@@ -93,9 +94,9 @@ int RunRender(brvst::PluginRecord& record, const Job& job) {
     reader = AudioReader::Open(job.input, error);
     if (!reader) return Fail(job.input + ": " + error);
     if (reader->DeclaredFrames() > reader->Frames())
-      std::cerr << "brvst-render: " << job.input << ": warning: the file is truncated: "
-                << reader->Frames() << " of " << reader->DeclaredFrames()
-                << " frames present; rendering those\n";
+      std::cerr << "brvst-render: " << job.input
+                << ": warning: the file is truncated: " << reader->Frames() << " of "
+                << reader->DeclaredFrames() << " frames present; rendering those\n";
     if (reader->Channels() > 2)
       return Fail(job.input + ": it has " + std::to_string(reader->Channels()) +
                   " channels; the adapter takes mono or stereo");
@@ -235,7 +236,10 @@ int main(int argc, char** argv) {
       ->check(CLI::NonNegativeNumber);
   std::vector<std::string> params;
   app.add_option("--param", params,
-                 "INDEX=VALUE: sets parameter INDEX to VALUE (0 to 1) before rendering; repeatable");
+                 "INDEX=VALUE: sets parameter INDEX to VALUE (0 to 1) before rendering; repeatable")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("--automation", job.session.automationFile,
                  "Text file of seconds,parameter,value lines: the parameter jumps to the value at "
                  "that time");

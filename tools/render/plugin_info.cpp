@@ -1,5 +1,7 @@
 #include "tools/render/plugin_info.h"
 
+#include "filter/adapter_filter.h"
+#include "synth/synth_interfaces.h"
 #include "vsthost/vst_plug_instance.h"
 
 #include <algorithm>
@@ -116,6 +118,48 @@ void WritePluginInfo(const std::string& recordName, VstPlugInstance& plugin, std
     char name[kTextRoom] = {};
     plugin.GetProgramName(i, name);
     out << "  " << std::setw(4) << i << "  " << Text(name) << '\n';
+  }
+}
+
+namespace {
+
+// The entries of a name list, as "index  name" lines under `title`.
+void WriteNames(const char* title, IUnknown* object, std::ostream& out) {
+  ComPtr<INameList> list;
+  if (object == nullptr || FAILED(object->QueryInterface(IID_INameList, list.putVoid()))) return;
+  char name[kTextRoom] = {};
+  list->GetName(name, sizeof name);
+  LONG count = 0;
+  list->GetEntryCount(&count);
+  out << title << Text(name) << " (" << count << ")\n";
+  for (LONG i = 0; i < count; ++i) {
+    char entry[kTextRoom] = {};
+    list->GetEntryName(i, entry, sizeof entry);
+    out << "  " << std::setw(4) << i << "  " << Text(entry) << '\n';
+  }
+}
+
+}  // namespace
+
+void WriteInstrumentInfo(AdapterFilter& filter, std::ostream& out) {
+  ComPtr<ISynthInstrument> synth;
+  if (FAILED(filter.GetOwner()->QueryInterface(IID_ISynthInstrument, synth.putVoid()))) return;
+  LONG* banks = nullptr;
+  LONG count = 0;
+  if (SUCCEEDED(synth->GetBankNumbers(&banks, &count))) {
+    out << "Banks       " << count << '\n';
+    for (LONG b = 0; b < count; ++b) {
+      void* list = nullptr;
+      if (synth->GetBankNames(banks[b], &list) != S_OK) continue;
+      ComPtr<IUnknown> names = ComPtr<IUnknown>::Attach(static_cast<IUnknown*>(list));
+      WriteNames(("Bank " + std::to_string(banks[b]) + "      ").c_str(), names.get(), out);
+    }
+    CoTaskMemFree(banks);
+  }
+  void* nrpn = nullptr;
+  if (synth->GetNrpnNames(&nrpn) == S_OK) {
+    ComPtr<IUnknown> names = ComPtr<IUnknown>::Attach(static_cast<IUnknown*>(nrpn));
+    WriteNames("NRPN names  ", names.get(), out);
   }
 }
 
