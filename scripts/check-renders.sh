@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders the demo clip through the same plug-ins with the Linux, x86_64 and i686 builds of
 # brvst-render (the Windows ones under their Wines) and checks that all three wrote the same
-# audio, in 16-bit and in float, also from a truncated copy of the clip; and that all three
+# audio, in 16-bit and in float, also from a truncated copy of the clip and from a MIDI file
+# played through a probe instrument; and that all three
 # give the same exit status and as many stderr lines for a usage error, a missing input and a
 # truncated input. Run after the linux, mingw-x64 and mingw-i686 builds; a missing
 # build, program, plug-in or clip fails the check.
@@ -35,7 +36,7 @@ for build in "${builds[@]}"; do
     need "build/$build/wine-run.sh"
   fi
   need "$bin/VID 84.dll"
-  for plugin in "${plugins[@]:1}"; do need "$bin/$plugin.dll"; done
+  for plugin in "${plugins[@]:1}" probe_synth; do need "$bin/$plugin.dll"; done
 done
 [ "$missing" -eq 0 ] || exit 1
 
@@ -59,7 +60,9 @@ render_with() {
   shift
   local args=() arg
   for arg in "$@"; do
-    if [ "$build" != linux ] && [[ "$arg" == build/* ]]; then arg=$(windows_path "$arg"); fi
+    if [ "$build" != linux ] && [[ "$arg" == build/* || "$arg" == tests/* ]]; then
+      arg=$(windows_path "$arg")
+    fi
     args+=("$arg")
   done
   set +e
@@ -110,6 +113,9 @@ for build in "${builds[@]}"; do
   done
   for format in "${formats[@]}"; do
     expect "$build" 0 1 --format "$format" "$truncated" -o "$out/$build-truncated-$format.wav"
+    # An instrument played from a MIDI file, with a parameter and a program set by the host.
+    expect "$build" 0 0 --plugin "build/$build/bin/probe_synth.dll" --midi tests/data/scale.mid \
+      --program 1 --param 2=0.25 --format "$format" -o "$out/$build-midi-$format.wav"
   done
   expect "$build" 2 1 --bogus "$input" -o "$out/unused.wav"
   expect "$build" 1 1 "$out/missing.wav" -o "$out/unused.wav"
@@ -119,7 +125,7 @@ done
 [ ! -e "$out/unused.wav" ] || { echo "check-renders: a failed render left a file" >&2; exit 1; }
 echo "answers: the same exit status and stderr lines from every build"
 
-python3 - "$out" "${builds[*]}" "${plugins[*]} truncated" "${formats[*]}" <<'EOF'
+python3 - "$out" "${builds[*]}" "${plugins[*]} truncated midi" "${formats[*]}" <<'EOF'
 import struct
 import sys
 
