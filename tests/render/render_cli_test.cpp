@@ -39,7 +39,7 @@ const std::string kEq = "/usr/lib/vst/3BandEQ-vst.so";
 
 struct Outcome {
   int status = -1;
-  std::string err;
+  std::string out, err;
   long peakKb = 0;  // the child's peak resident memory
 };
 
@@ -53,9 +53,11 @@ std::string ReadText(const std::string& path) {
 // Runs brvst-render with `args`, stdout to /dev/null and stderr kept.
 Outcome Render(const std::vector<std::string>& args) {
   const std::string errPath = testing::TempDir() + "brvst_cli_stderr_" + std::to_string(getpid());
+  const std::string outPath = testing::TempDir() + "brvst_cli_stdout_" + std::to_string(getpid());
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
   std::vector<char*> argv{const_cast<char*>(kRenderer.c_str())};
@@ -72,7 +74,9 @@ Outcome Render(const std::vector<std::string>& args) {
   }
   posix_spawn_file_actions_destroy(&actions);
   run.err = ReadText(errPath);
+  run.out = ReadText(outPath);
   std::remove(errPath.c_str());
+  std::remove(outPath.c_str());
   return run;
 }
 
@@ -381,6 +385,19 @@ TEST(RenderCliHost, ParametersPresetsBanksAndStatesGoThroughTheHostsInterfaces) 
   EXPECT_NE(damaged.err.find("The file is damaged or incomplete."), std::string::npos)
       << damaged.err;
   EXPECT_FALSE(fs::exists(again.path));
+}
+
+// --info shows what a host sees through the instrument interface: the banks and their names.
+TEST(RenderCliHost, InfoListsTheLatencyAndTheBanksAHostSees) {
+  const Outcome info = Render({"--info", "--plugin", kBin + "/probe_latency.dll"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_EQ(info.err, "");
+  EXPECT_NE(info.out.find("Latency     100 samples"), std::string::npos) << info.out;
+  const size_t banks = info.out.find("Banks       1\nBank 0");
+  ASSERT_NE(banks, std::string::npos) << info.out;
+  // The probe's three programs, as the bank's entries.
+  EXPECT_NE(info.out.find("(3)\n     0  ", banks), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("\n     2  ", banks), std::string::npos) << info.out;
 }
 
 TEST(RenderCliHost, MistakesInTheHostsOptionsAreOneLine) {
