@@ -152,9 +152,14 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_BAD_PATHNAME 161L
 #define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_NOACCESS 998L
 #define ERROR_INVALID_FLAGS 1004L
+#define ERROR_BADDB 1009L
+#define ERROR_CANTREAD 1012L
+#define ERROR_CANTWRITE 1013L
+#define ERROR_KEY_DELETED 1018L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_DLL_INIT_FAILED 1114L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
@@ -633,4 +638,68 @@ BRVST_PLATFORM_API HFONT WINAPI CreateFontA(int height, int width, int escapemen
 BRVST_PLATFORM_API BOOL WINAPI DeleteObject(HGDIOBJ object);
 BRVST_PLATFORM_API int WINAPI GetObjectA(HANDLE object, int size, LPVOID buffer);
 BRVST_PLATFORM_API LONG WINAPI GetBitmapBits(HBITMAP bitmap, LONG size, LPVOID bits);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The registry: one .reg text file per user (platform/posix/registry_testing.h says where), read
+// afresh by every call. HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes, as on Windows
+// for what is registered machine-wide. A damaged file fails every call with ERROR_BADDB.
+typedef DWORD REGSAM;
+typedef HKEY* PHKEY;
+typedef LONG LSTATUS;
+struct FILETIME;
+typedef FILETIME* PFILETIME;
+struct SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
+
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+#define MAXIMUM_ALLOWED 0x02000000
+
+#define REG_OPTION_NON_VOLATILE 0x0
+#define REG_CREATED_NEW_KEY 0x1
+#define REG_OPENED_EXISTING_KEY 0x2
+
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+
+extern "C" {
+BRVST_PLATFORM_API LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved,
+                                                  LPSTR keyClass, DWORD options, REGSAM access,
+                                                  LPSECURITY_ATTRIBUTES security, PHKEY result,
+                                                  LPDWORD disposition);
+BRVST_PLATFORM_API LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options,
+                                                REGSAM access, PHKEY result);
+BRVST_PLATFORM_API LSTATUS WINAPI RegCloseKey(HKEY key);
+BRVST_PLATFORM_API LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved,
+                                                 DWORD type, const BYTE* data, DWORD size);
+BRVST_PLATFORM_API LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved,
+                                                   LPDWORD type, LPBYTE data, LPDWORD size);
+BRVST_PLATFORM_API LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName);
+BRVST_PLATFORM_API LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
+BRVST_PLATFORM_API LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name,
+                                                LPDWORD nameLength, LPDWORD reserved,
+                                                LPSTR keyClass, LPDWORD classLength,
+                                                PFILETIME lastWriteTime);
+BRVST_PLATFORM_API LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name,
+                                                LPDWORD nameLength, LPDWORD reserved, LPDWORD type,
+                                                LPBYTE data, LPDWORD size);
 }
