@@ -626,6 +626,22 @@ LONG FindOpen(Key& top, const Path& path, Key*& key) {
   return key ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
+// The key `subKey` names under `key`, and the key behind `key` itself as `base`.
+LONG ResolveSubKey(HKEY key, LPCSTR subKey, Target& target, Path& base) {
+  if (const LONG status = Resolve(key, target); status != ERROR_SUCCESS) return status;
+  base = target.path;
+  return AppendSubKey(target.path, subKey);
+}
+
+// The key behind an open handle that has `right`, as the file holds it now.
+LONG ReadOpen(HKEY key, DWORD right, Key& top, Key*& open) {
+  Target target;
+  if (const LONG status = Resolve(key, target); status != ERROR_SUCCESS) return status;
+  if (!(target.access & right)) return ERROR_ACCESS_DENIED;
+  if (const LONG status = Load(RegistryPath(), top); status != ERROR_SUCCESS) return status;
+  return FindOpen(top, target.path, open);
+}
+
 // Copies `name` with its NUL into a caller's buffer of `*length` characters.
 LONG CopyName(const std::string& name, LPSTR buffer, LPDWORD length) {
   if (*length <= name.size()) return ERROR_MORE_DATA;
@@ -697,9 +713,8 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKE
   *result = nullptr;
   return Guarded([&]() -> LSTATUS {
     Target target;
-    if (const LONG status = Resolve(key, target); status != ERROR_SUCCESS) return status;
-    const Path base = target.path;
-    if (const LONG status = AppendSubKey(target.path, subKey); status != ERROR_SUCCESS)
+    Path base;
+    if (const LONG status = ResolveSubKey(key, subKey, target, base); status != ERROR_SUCCESS)
       return status;
     Key top;
     if (const LONG status = Load(RegistryPath(), top); status != ERROR_SUCCESS) return status;
@@ -716,9 +731,8 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REG
   *result = nullptr;
   return Guarded([&]() -> LSTATUS {
     Target target;
-    if (const LONG status = Resolve(key, target); status != ERROR_SUCCESS) return status;
-    const Path base = target.path;
-    if (const LONG status = AppendSubKey(target.path, subKey); status != ERROR_SUCCESS)
+    Path base;
+    if (const LONG status = ResolveSubKey(key, subKey, target, base); status != ERROR_SUCCESS)
       return status;
     bool created = false;
     const LONG status = Write([&](Key& top, bool& changed) -> LONG {
@@ -778,13 +792,9 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD typ
                                 LPDWORD size) {
   if (data && !size) return ERROR_INVALID_PARAMETER;
   return Guarded([&]() -> LSTATUS {
-    Target target;
-    if (const LONG status = Resolve(key, target); status != ERROR_SUCCESS) return status;
-    if (!(target.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     Key top;
-    if (const LONG status = Load(RegistryPath(), top); status != ERROR_SUCCESS) return status;
     Key* open;
-    if (const LONG status = FindOpen(top, target.path, open); status != ERROR_SUCCESS)
+    if (const LONG status = ReadOpen(key, KEY_QUERY_VALUE, top, open); status != ERROR_SUCCESS)
       return status;
     const Value* value = open->FindValue(valueName ? valueName : "");
     return value ? CopyData(*value, type, data, size) : ERROR_FILE_NOT_FOUND;
@@ -817,9 +827,8 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   if (!subKey) return ERROR_INVALID_PARAMETER;
   return Guarded([&]() -> LSTATUS {
     Target target;
-    if (const LONG status = Resolve(key, target); status != ERROR_SUCCESS) return status;
-    const Path base = target.path;
-    if (const LONG status = AppendSubKey(target.path, subKey); status != ERROR_SUCCESS)
+    Path base;
+    if (const LONG status = ResolveSubKey(key, subKey, target, base); status != ERROR_SUCCESS)
       return status;
     // The predefined keys stay.
     if (target.path.size() < 2 || SamePath(target.path, kClassesRoot)) return ERROR_ACCESS_DENIED;
@@ -840,13 +849,10 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLeng
                              LPSTR keyClass, LPDWORD classLength, PFILETIME lastWriteTime) {
   if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
   return Guarded([&]() -> LSTATUS {
-    Target target;
-    if (const LONG status = Resolve(key, target); status != ERROR_SUCCESS) return status;
-    if (!(target.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     Key top;
-    if (const LONG status = Load(RegistryPath(), top); status != ERROR_SUCCESS) return status;
     Key* open;
-    if (const LONG status = FindOpen(top, target.path, open); status != ERROR_SUCCESS)
+    if (const LONG status = ReadOpen(key, KEY_ENUMERATE_SUB_KEYS, top, open);
+        status != ERROR_SUCCESS)
       return status;
     if (index >= open->children.size()) return ERROR_NO_MORE_ITEMS;
     auto child = open->children.begin();
@@ -868,13 +874,9 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLeng
                              LPDWORD type, LPBYTE data, LPDWORD size) {
   if (!name || !nameLength || (data && !size)) return ERROR_INVALID_PARAMETER;
   return Guarded([&]() -> LSTATUS {
-    Target target;
-    if (const LONG status = Resolve(key, target); status != ERROR_SUCCESS) return status;
-    if (!(target.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     Key top;
-    if (const LONG status = Load(RegistryPath(), top); status != ERROR_SUCCESS) return status;
     Key* open;
-    if (const LONG status = FindOpen(top, target.path, open); status != ERROR_SUCCESS)
+    if (const LONG status = ReadOpen(key, KEY_QUERY_VALUE, top, open); status != ERROR_SUCCESS)
       return status;
     if (index >= open->values.size()) return ERROR_NO_MORE_ITEMS;
     const Value& value = open->values[index];
