@@ -59,7 +59,9 @@ function(brvst_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE BRVST_BIN_DIR="${BRVST_BIN_DIR}")
   if(NOT CMAKE_CROSSCOMPILING)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+    # A registry of the build's own: tests never touch the user's.
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120
+                         ENVIRONMENT "BRVST_REGISTRY=${CMAKE_BINARY_DIR}/test-registry.reg")
   elseif(BRVST_RUN_WINDOWS_TESTS AND (BRVST_SYSTEM_DIRECTSHOW_TESTS OR NOT T_SYSTEM_DIRECTSHOW))
     add_test(NAME ${name} COMMAND ${CMAKE_BINARY_DIR}/wine-run.sh $<TARGET_FILE:${name}>)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,12 +45,18 @@ class PosixRegistry : public testing::Test {
     fs::remove_all(folder_);
     // The registry file's folder is made by the first write.
     file_ = folder_ / "sub" / "registry.reg";
+    if (const char* previous = std::getenv("BRVST_REGISTRY")) previous_ = previous;
     ::setenv("BRVST_REGISTRY", file_.c_str(), 1);
   }
   void TearDown() override {
-    ::unsetenv("BRVST_REGISTRY");
+    // The registry the rest of the run uses, never the user's own.
+    if (previous_)
+      ::setenv("BRVST_REGISTRY", previous_->c_str(), 1);
+    else
+      ::unsetenv("BRVST_REGISTRY");
     fs::remove_all(folder_);
   }
+  std::optional<std::string> previous_;
 
   HKEY Create(HKEY parent, const char* path, DWORD* disposition = nullptr) {
     HKEY key = nullptr;
