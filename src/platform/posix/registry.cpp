@@ -681,7 +681,7 @@ LSTATUS Guarded(Body&& body) noexcept {
 std::string RegistryPath() {
   if (const char* chosen = std::getenv("BRVST_REGISTRY"); chosen && *chosen) return chosen;
   std::string config;
-  // The base directory specification ignores a relative XDG_CONFIG_HOME.
+  // A relative XDG_CONFIG_HOME is invalid and ignored, as desktop conventions have it.
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
     config = xdg;
   } else if (const char* home = std::getenv("HOME"); home && *home) {
