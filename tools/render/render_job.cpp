@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -59,7 +60,7 @@ int CredibleLatency(int32_t reported, int sampleRate) {
 // One output pin's audio on its way to its writer: the latency dropped first.
 struct OutputStream {
   OutputWriter write;
-  std::vector<float> block;  // the sample's floats, aligned for the writer
+  std::vector<float> block;  // an unaligned sample's floats, copied for the writer
   int64_t toDrop = -1;       // frames still to drop; unknown until the first sample arrives
   int64_t written = 0;
   bool failed = false;
@@ -181,23 +182,26 @@ bool Render(AdapterFilter& filter, const RenderInput& input, const RenderOptions
     OutputStream& stream = streams[static_cast<size_t>(k)];
     stream.write = open(k, outFormat.channels, error);
     if (!stream.write) return false;
-    stream.block.resize(static_cast<size_t>(options.blockFrames) * outFormat.channels);
     host::AudioSinkOptions sinkOptions;
     sinkOptions.acceptedTypes.push_back(outType);
     sinkOptions.consumer = [&stream, &Latency, channels = outFormat.channels](
                                const BYTE* data, LONG bytes) -> HRESULT {
       if (stream.toDrop < 0) stream.toDrop = Latency();
       const size_t samples = static_cast<size_t>(bytes) / sizeof(float);
-      // Only while the stream starts, or for a sample larger than asked for: never in steady
-      // state.
-      if (samples > stream.block.size()) stream.block.resize(samples);
-      std::memcpy(stream.block.data(), data, samples * sizeof(float));
+      // The filter wrote floats into the sample, so they are read where they are; only a buffer
+      // an allocator left unaligned is copied first.
+      const float* floats = reinterpret_cast<const float*>(data);
+      if (reinterpret_cast<uintptr_t>(data) % alignof(float) != 0) {
+        if (samples > stream.block.size()) stream.block.resize(samples);
+        std::memcpy(stream.block.data(), data, samples * sizeof(float));
+        floats = stream.block.data();
+      }
       int64_t frames = static_cast<int64_t>(samples) / channels;
       const int64_t dropped = std::min(frames, stream.toDrop);
       stream.toDrop -= dropped;
       frames -= dropped;
       if (frames == 0) return S_OK;
-      if (!stream.write(stream.block.data() + dropped * channels, frames)) {
+      if (!stream.write(floats + dropped * channels, frames)) {
         stream.failed = true;
         return E_FAIL;
       }
