@@ -27,7 +27,7 @@ class ParameterView {
 };
 
 // The window that holds an open editor (the editor area of the property page).
-class EditorWindow;
+class PlugWnd;
 
 class VstPlugInstance {
  public:
@@ -76,6 +76,8 @@ class VstPlugInstance {
   virtual bool Unload();
   virtual void OpenEditor(HWND parent);
   virtual void CloseEditor();
+  // The editor area's window (PlugWndClass) while the editor is open, else null.
+  HWND EditorWindowHandle() const;
   // Brings the plug-in into the running state with fresh work buffers (suspending it first when
   // it runs). Throws std::bad_alloc when the buffers cannot be had; the plug-in is then left
   // exactly as it was.
@@ -132,7 +134,7 @@ class VstPlugInstance {
 
   // The state other parts read, under the names they use.
   ParameterView* panel = nullptr;
-  EditorWindow* plugWindow = nullptr;
+  PlugWnd* plugWindow = nullptr;
   AdapterFilter* const owner;
   HWND wrapperWindow = nullptr;
   std::atomic<bool> editorOpen{false};

@@ -65,6 +65,8 @@ BRVST_PLATFORM_API extern const IID IID_IPersistStream;
 BRVST_PLATFORM_API extern const IID IID_ISequentialStream;
 BRVST_PLATFORM_API extern const IID IID_IStream;
 BRVST_PLATFORM_API extern const IID IID_ISpecifyPropertyPages;
+BRVST_PLATFORM_API extern const IID IID_IPropertyPage;
+BRVST_PLATFORM_API extern const IID IID_IPropertyPageSite;
 }
 
 struct IPersist : public IUnknown {
@@ -108,6 +110,42 @@ struct CAUUID {
 
 struct ISpecifyPropertyPages : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pPages) = 0;
+};
+
+// Property pages: what a page tells its frame, and the frame's side of the conversation.
+struct PROPPAGEINFO {
+  ULONG cb;
+  LPOLESTR pszTitle;
+  SIZE size;
+  LPOLESTR pszDocString;
+  LPOLESTR pszHelpFile;
+  DWORD dwHelpContext;
+};
+typedef PROPPAGEINFO* LPPROPPAGEINFO;
+
+#define PROPPAGESTATUS_DIRTY 0x1
+#define PROPPAGESTATUS_VALIDATE 0x2
+#define PROPPAGESTATUS_CLEAN 0x4
+
+struct IPropertyPageSite : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD dwFlags) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetLocaleID(DWORD* pLocaleID) = 0;  // an LCID
+  virtual HRESULT STDMETHODCALLTYPE GetPageContainer(IUnknown** ppUnk) = 0;
+  virtual HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG* pMsg) = 0;
+};
+
+struct IPropertyPage : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE SetPageSite(IPropertyPageSite* pPageSite) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Activate(HWND hWndParent, LPCRECT pRect, BOOL bModal) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Deactivate() = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetPageInfo(PROPPAGEINFO* pPageInfo) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetObjects(ULONG cObjects, IUnknown** ppUnk) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Show(UINT nCmdShow) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Move(LPCRECT pRect) = 0;
+  virtual HRESULT STDMETHODCALLTYPE IsPageDirty() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Apply() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Help(LPCOLESTR pszHelpDir) = 0;
+  virtual HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG* pMsg) = 0;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -490,6 +490,11 @@ struct WNDCLASSA {
 #define GWL_STYLE (-16)
 #define GWL_EXSTYLE (-20)
 #define GWLP_USERDATA (-21)
+
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
 #define GWL_USERDATA (-21)
 #define DWLP_MSGRESULT 0
 #define DWLP_DLGPROC (DWLP_MSGRESULT + (int)sizeof(LRESULT))
@@ -534,6 +539,8 @@ BRVST_PLATFORM_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPAR
                                                  LPARAM lParam);
 BRVST_PLATFORM_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 BRVST_PLATFORM_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
+BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y,
+                                             int width, int height, UINT flags);
 BRVST_PLATFORM_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BRVST_PLATFORM_API BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 BRVST_PLATFORM_API BOOL WINAPI GetUpdateRect(HWND window, LPRECT rect, BOOL erase);

@@ -664,4 +664,43 @@ BOOL WINAPI GetUpdateRect(HWND handle, LPRECT rect, BOOL) {
   return window->updatePending ? TRUE : FALSE;
 }
 
+BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int width, int height,
+                         UINT flags) {
+  WindowSystem& system = WindowSystem::Get();
+  bool resized = false;
+  RECT client{};
+  {
+    Lock lock(system.mutex);
+    auto window = system.Find(handle);
+    if (window == nullptr) return FALSE;
+    RECT& r = window->rect;
+    const LONG oldWidth = r.right - r.left;
+    const LONG oldHeight = r.bottom - r.top;
+    if ((flags & SWP_NOMOVE) == 0) {
+      r.right = x + oldWidth;
+      r.bottom = y + oldHeight;
+      r.left = x;
+      r.top = y;
+    }
+    if ((flags & SWP_NOSIZE) == 0) {
+      r.right = r.left + std::max(width, 0);
+      r.bottom = r.top + std::max(height, 0);
+      resized = r.right - r.left != oldWidth || r.bottom - r.top != oldHeight;
+    }
+    // Without SWP_NOZORDER the window goes to the top of its siblings (HWND_TOP); other
+    // insert-after handles are not needed by the adapter.
+    if ((flags & SWP_NOZORDER) == 0 && insertAfter == nullptr) {
+      std::vector<HWND>& siblings =
+          window->parent != nullptr ? system.Find(window->parent)->children : system.topLevel;
+      std::erase(siblings, handle);
+      siblings.insert(siblings.begin(), handle);
+    }
+    client = ClientRect(*window);
+  }
+  // What DefWindowProc makes of WM_WINDOWPOSCHANGED: the new client size.
+  if (resized)
+    SendMessageA(handle, WM_SIZE, 0, MAKELPARAM(client.right - client.left, client.bottom - client.top));
+  return TRUE;
+}
+
 }  // extern "C"
