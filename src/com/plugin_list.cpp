@@ -4,6 +4,7 @@
 #include "com/adapter_resources.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
 
 namespace brvst {
@@ -14,6 +15,11 @@ std::atomic<int32_t> RegistrationInProgress{0};
 namespace {
 
 HINSTANCE moduleInstance = nullptr;
+
+// Held across each 0<->1 transition of LiveObjectCount with the resource change it brings: a
+// release that ran after another thread's first-object initialisation would leave that object
+// without its window classes.
+std::mutex liveObjectsLock;
 
 // Copies `text` into `field` when it fits with its terminator.
 template <size_t N>
@@ -94,11 +100,18 @@ void BuildPluginList() {
 }
 
 void AddLiveObject() {
+  std::lock_guard<std::mutex> lock(liveObjectsLock);
+  LiveObjectCount.fetch_add(1);
+}
+
+void AddLiveObjectWithResources() {
+  std::lock_guard<std::mutex> lock(liveObjectsLock);
+  if (LiveObjectCount.load() == 0) InitAdapterResources();
   LiveObjectCount.fetch_add(1);
 }
 
 void RemoveLiveObject() {
-  // Only the decrement that reaches zero may release: atomically, so two threads cannot both.
+  std::lock_guard<std::mutex> lock(liveObjectsLock);
   if (LiveObjectCount.fetch_sub(1) == 1) ReleaseAdapterResources();
 }
 

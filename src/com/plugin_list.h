@@ -58,8 +58,11 @@ extern std::atomic<LONG> LiveObjectCount;
 // Nonzero while the server registers or unregisters itself: filters are then built as shells.
 extern std::atomic<int32_t> RegistrationInProgress;
 
-// Counts one more live object. Callers that may be the first call InitAdapterResources first.
+// Counts one more live object (a filter or page, which does not ask for the resources).
 void AddLiveObject();
+// Counts one more live object, making the adapter resources first when none lives: what a
+// class-object request does. One lock orders it against the last object's release.
+void AddLiveObjectWithResources();
 // Counts one live object less; the one that reaches zero releases the adapter resources.
 void RemoveLiveObject();
 

@@ -1,5 +1,6 @@
 #include "filter/adapter_filter.h"
 
+#include "com/class_factory.h"
 #include "dshow/setup.h"
 #include "filter/adapter_pins.h"
 #include "synth/event_scheduler.h"
@@ -38,6 +39,7 @@ bool IsSupportedAudioFormat(const WAVEFORMATEX& format, bool stereoOnly) {
 HRESULT CreateAdapterFilter(PluginRecord* record, IUnknown* outer, REFIID riid, void** out) {
   CheckPointer(out, E_POINTER);
   *out = nullptr;
+  if (outer != nullptr && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
   HRESULT hr = S_OK;
   auto* filter = new (std::nothrow) AdapterFilter(record->Name, outer, &record->FilterClsid,
                                                   &record->PageClsid, &hr, record->DllPath, record);
@@ -46,14 +48,7 @@ HRESULT CreateAdapterFilter(PluginRecord* record, IUnknown* outer, REFIID riid, 
     delete filter;
     return hr;
   }
-  // The new object holds no reference yet: one taken and given back around the query destroys
-  // it when the query fails, and leaves the caller's reference when it succeeds. An aggregating
-  // caller gets the object's own unknown, which is what it must hold.
-  filter->NonDelegatingAddRef();
-  hr = outer != nullptr ? filter->NonDelegatingQueryInterface(riid, out)
-                        : filter->GetOwner()->QueryInterface(riid, out);
-  filter->NonDelegatingRelease();
-  return hr;
+  return HandOverNewObject(filter, outer != nullptr, riid, out);
 }
 
 bool AudioFormatOf(const AM_MEDIA_TYPE& type, WAVEFORMATEX& format) {

@@ -213,8 +213,13 @@ class AdapterFilter : public CBaseFilter,
   std::atomic<uint32_t> outputRate_{0};
 };
 
-// Makes a filter for `record` as the filter class factory does and queries it for `riid`.
-// A failure to build or to answer `riid` destroys the new object; *out is then null.
+// What GetSetupData answers: the filter mapper's description of the filter, whose class id and
+// name registration points at the record it registers.
+extern AMOVIESETUP_FILTER FilterSetupData;
+
+// Makes a filter for `record` as the filter class factory does and queries it for `riid`
+// (aggregated: IID_IUnknown only). A failure to build or to answer `riid` destroys the new
+// object; *out is then null.
 HRESULT CreateAdapterFilter(PluginRecord* record, IUnknown* outer, REFIID riid, void** out);
 
 // True for 16-bit PCM or 32-bit float with one or two channels (two only for stereo-only

@@ -1,8 +1,16 @@
-// COM runtime basics: the task allocator, GUID text forms, apartment bookkeeping.
-#include "platform/platform.h"
+// COM runtime basics: the task allocator, GUID text forms, apartment bookkeeping, and class
+// activation through the registry.
+#include "platform/directshow.h"
+#include "platform/posix/filter_mapper.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
 
 extern "C" {
 
@@ -74,8 +82,94 @@ HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid) {
 }
 
 namespace {
+
 thread_local int apartmentDepth = 0;
+
+using GetClassObjectProc = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
+
+// The class object of a class the platform builds in.
+class BuiltInFactory final : public IClassFactory {
+ public:
+  using Create = HRESULT (*)(IUnknown*, REFIID, void**);
+  explicit BuiltInFactory(Create create) : create_(create) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+      *ppv = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs_); }
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG count = --refs_;
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+  }
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    return create_(outer, riid, ppv);
+  }
+  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+ private:
+  std::atomic<LONG> refs_{1};
+  Create create_;
+};
+
+// The module file registered for a class: the default value of its InprocServer32 key.
+bool InprocServer(REFCLSID clsid, std::string& path) {
+  WCHAR wide[40];
+  StringFromGUID2(clsid, wide, 40);
+  const std::string keyName = "CLSID\\" + std::string(wide, wide + 38) + "\\InprocServer32";
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS)
+    return false;
+  DWORD type = 0;
+  DWORD size = 0;
+  bool found = false;
+  if (RegQueryValueExA(key, nullptr, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+      (type == REG_SZ || type == REG_EXPAND_SZ) && size > 1) {
+    std::vector<char> text(size + 1, '\0');
+    if (RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
+                         &size) == ERROR_SUCCESS) {
+      path.assign(text.data(), strnlen(text.data(), size));
+      found = !path.empty();
+    }
+  }
+  RegCloseKey(key);
+  return found;
 }
+
+// Servers stay loaded once COM has loaded them, as they do on Windows until the process asks
+// for unused ones to go; each is loaded once, not once per activation.
+std::mutex serversLock;
+std::map<std::string, HMODULE>& Servers() {
+  static auto* servers = new std::map<std::string, HMODULE>;
+  return *servers;
+}
+
+HRESULT ServerModule(const std::string& path, HMODULE& module) {
+  std::lock_guard<std::mutex> lock(serversLock);
+  auto& servers = Servers();
+  if (const auto it = servers.find(path); it != servers.end()) {
+    module = it->second;
+    return S_OK;
+  }
+  module = LoadLibraryA(path.c_str());
+  if (module == nullptr) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_MOD_NOT_FOUND || error == 0
+               ? CO_E_DLLNOTFOUND
+               : HRESULT_FROM_WIN32(error);
+  }
+  servers.emplace(path, module);
+  return S_OK;
+}
+
+}  // namespace
 
 HRESULT WINAPI CoInitialize(LPVOID reserved) {
   return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED);
@@ -90,10 +184,46 @@ void WINAPI CoUninitialize() {
   if (apartmentDepth > 0) --apartmentDepth;
 }
 
-HRESULT WINAPI CoCreateInstance(REFCLSID, IUnknown*, DWORD, REFIID, LPVOID* object) {
+HRESULT WINAPI CoGetClassObject(REFCLSID clsid, DWORD context, LPVOID, REFIID iid,
+                                LPVOID* object) {
+  if (object == nullptr) return E_INVALIDARG;
+  *object = nullptr;
+  if (apartmentDepth == 0) return CO_E_NOTINITIALIZED;
+  if ((context & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
+  try {
+    if (clsid == CLSID_FilterMapper) {
+      auto* factory = new BuiltInFactory(brvst::platform::CreateFilterMapper);
+      const HRESULT hr = factory->QueryInterface(iid, object);
+      factory->Release();
+      return hr;
+    }
+    std::string path;
+    if (!InprocServer(clsid, path)) return REGDB_E_CLASSNOTREG;
+    HMODULE module = nullptr;
+    if (const HRESULT hr = ServerModule(path, module); FAILED(hr)) return hr;
+    const auto getClassObject =
+        ProcAddressAs<GetClassObjectProc>(GetProcAddress(module, "DllGetClassObject"));
+    if (getClassObject == nullptr) return CO_E_ERRORINDLL;
+    const HRESULT hr = getClassObject(clsid, iid, object);
+    if (FAILED(hr)) *object = nullptr;
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT WINAPI CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,
+                                LPVOID* object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  return REGDB_E_CLASSNOTREG;
+  IClassFactory* factory = nullptr;
+  HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory,
+                                reinterpret_cast<void**>(&factory));
+  if (FAILED(hr)) return hr;
+  hr = factory->CreateInstance(outer, iid, object);
+  factory->Release();
+  if (FAILED(hr)) *object = nullptr;
+  return hr;
 }
 
 HRESULT WINAPI CoLockObjectExternal(IUnknown* unknown, BOOL lock, BOOL) {

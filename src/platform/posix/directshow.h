@@ -601,3 +601,21 @@ struct IQualityControl : public IUnknown {
 struct IAMFilterMiscFlags : public IUnknown {
   virtual ULONG STDMETHODCALLTYPE GetMiscFlags() = 0;
 };
+
+// ---------------------------------------------------------------------------------------------
+// What the filter mapper hands a host that looks for filters: one REGFILTER per match, each a
+// single task-allocator block (the name lies inside it) that the caller frees.
+struct REGFILTER {
+  CLSID Clsid;
+  LPWSTR Name;
+};
+
+extern "C" BRVST_PLATFORM_API const IID IID_IEnumRegFilters;
+
+struct IEnumRegFilters : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Next(ULONG cFilters, REGFILTER** apRegFilter,
+                                         ULONG* pcFetched) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Skip(ULONG cFilters) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Clone(IEnumRegFilters** ppEnum) = 0;
+};

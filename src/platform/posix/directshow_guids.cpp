@@ -41,6 +41,7 @@ const IID IID_IMemInputPin = Quartz(0x56A8689D);
 const IID IID_IFilterGraph = Quartz(0x56A8689F);
 const IID IID_IMediaEventSink = Quartz(0x56A868A2);
 const IID IID_IFilterMapper = Quartz(0x56A868A3);
+const IID IID_IEnumRegFilters = Quartz(0x56A868A4);
 const IID IID_IQualityControl = Quartz(0x56A868A5);
 const IID IID_IEnumMediaTypes = {
     0x89C31040, 0x846B, 0x11CE, {0x97, 0xD3, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};

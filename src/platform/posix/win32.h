@@ -288,12 +288,22 @@ BRVST_PLATFORM_API HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid)
 BRVST_PLATFORM_API HRESULT WINAPI CoInitialize(LPVOID reserved);
 BRVST_PLATFORM_API HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD coInit);
 BRVST_PLATFORM_API void WINAPI CoUninitialize();
-// Creates an object of a class registered in the platform's registry. Nothing is registered
-// until registration arrives: every class answers REGDB_E_CLASSNOTREG.
+// Creates an object of a class registered in the platform's registry (see CoGetClassObject).
 BRVST_PLATFORM_API HRESULT WINAPI CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context,
                                                    REFIID iid, LPVOID* object);
 BRVST_PLATFORM_API HRESULT WINAPI CoLockObjectExternal(IUnknown* unknown, BOOL lock,
                                                        BOOL lastUnlockReleases);
+}
+
+// COM activation: a class is found through HKEY_CLASSES_ROOT\CLSID\{clsid}\InprocServer32, whose
+// module is loaded (and kept) and asked through its DllGetClassObject. The filter mapper
+// (CLSID_FilterMapper) is built in. Both need CoInitialize on the calling thread first.
+#define CLSCTX_LOCAL_SERVER 0x4
+#define CO_E_DLLNOTFOUND ((HRESULT)0x800401F8L)
+#define CO_E_ERRORINDLL ((HRESULT)0x800401F9L)
+extern "C" {
+BRVST_PLATFORM_API HRESULT WINAPI CoGetClassObject(REFCLSID clsid, DWORD context,
+                                                   LPVOID serverInfo, REFIID iid, LPVOID* object);
 }
 
 // ---------------------------------------------------------------------------------------------
