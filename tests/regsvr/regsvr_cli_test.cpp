@@ -1,4 +1,5 @@
-// brvst-regsvr as its users run it: a process of its own over a registry of the test's own.
+// brvst-regsvr as its users run it, and brvst-render making its filter through what it
+// registered: processes of their own over a registry of the test's own.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -14,6 +15,8 @@ namespace {
 const std::string kBin = BRVST_BIN_DIR;
 const std::string kTool = kBin + "/brvst-regsvr";
 const std::string kAdapter = kBin + "/libbrvst.so";
+const std::string kRenderer = kBin + "/brvst-render";
+const std::string kFilterClass = "{DE3C7405-C195-11D6-9691-C8E297C92840}";
 
 struct Outcome {
   int status = -1;
@@ -21,7 +24,7 @@ struct Outcome {
 };
 
 std::string ReadText(const std::string& path) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
@@ -30,12 +33,12 @@ std::string ReadText(const std::string& path) {
 class RegsvrCli : public ::testing::Test {
  protected:
   void TearDown() override {
-    for (const std::string& path : {registry, registry + ".lock", outPath, errPath})
+    for (const std::string& path : {registry, registry + ".lock", outPath, errPath, copy, wav})
       std::remove(path.c_str());
   }
 
-  Outcome Run(const std::string& args) const {
-    const std::string command = "BRVST_REGISTRY='" + registry + "' '" + kTool + "' " + args +
+  Outcome Run(const std::string& args, const std::string& program = kTool) const {
+    const std::string command = "BRVST_REGISTRY='" + registry + "' '" + program + "' " + args +
                                 " >'" + outPath + "' 2>'" + errPath + "'";
     Outcome outcome;
     const int status = std::system(command.c_str());
@@ -51,6 +54,8 @@ class RegsvrCli : public ::testing::Test {
   const std::string registry = base + ".reg";
   const std::string outPath = base + ".out";
   const std::string errPath = base + ".err";
+  const std::string copy = base + "-copy.so";
+  const std::string wav = base + ".wav";
 };
 
 TEST_F(RegsvrCli, RegistersListsAndUnregistersTheAdapter) {
@@ -97,6 +102,37 @@ TEST_F(RegsvrCli, ErrorsAreOneLineWithRegsvr32sStatus) {
     EXPECT_EQ(run.out, "");
   }
   EXPECT_EQ(Run("--help").status, 0);
+}
+
+// A host's way to the filter: COM through the registry. The filter object lives in the module
+// COM loaded, which the renderer reads only when it is its own build's adapter.
+TEST_F(RegsvrCli, TheRendererMakesARegisteredFilterThroughComOnlyFromItsOwnAdapter) {
+  const std::string clsid = " --clsid '" + kFilterClass + "'";
+  Outcome run = Run("--info" + clsid, kRenderer);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "brvst-render: " + kFilterClass + ": the class is not registered\n");
+
+  ASSERT_EQ(Run("/s '" + kAdapter + "'").status, 0);
+  run = Run("--info" + clsid, kRenderer);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "Name        ZAD VID 84");
+  run = Run("'" + kBin + "/demo.wav' -o '" + wav + "'" + clsid, kRenderer);
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string throughCom = ReadText(wav);
+  EXPECT_EQ(Run("'" + kBin + "/demo.wav' -o '" + wav + "'", kRenderer).status, 0);
+  EXPECT_GT(throughCom.size(), 1000000u);
+  EXPECT_TRUE(throughCom == ReadText(wav)) << "the same filter, reached two ways";
+
+  // A module that differs from the renderer's adapter, if only by one byte at its end.
+  ASSERT_EQ(std::system(("cp '" + kAdapter + "' '" + copy + "' && printf x >> '" + copy + "'")
+                            .c_str()),
+            0);
+  ASSERT_EQ(Run("/s '" + copy + "'").status, 0);
+  run = Run("--info" + clsid, kRenderer);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "brvst-render: " + kFilterClass + ": the class is served by " + copy +
+                         ", not by this build's adapter " + kAdapter + "\n");
+  EXPECT_EQ(Run("--clsid nonsense --info", kRenderer).status, 2);
 }
 
 }  // namespace

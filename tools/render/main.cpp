@@ -1,5 +1,6 @@
 // brvst-render: runs audio files through the adapter's filter as a DirectShow host would.
 #include "tools/render/audio_file.h"
+#include "tools/render/filter_source.h"
 #include "tools/render/host_session.h"
 #include "tools/render/load_diagnosis.h"
 #include "tools/render/message_catcher.h"
@@ -17,6 +18,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -45,10 +47,11 @@ std::string Shown(MessageCatcher& catcher) {
 // The one line for a plug-in that did not load: the cause the renderer finds, then what the
 // adapter told its user.
 int FailToLoad(const brvst::PluginRecord& record, brvst::AdapterFilter* filter,
-               MessageCatcher& catcher) {
+               MessageCatcher& catcher, const std::string& error) {
   std::string line = std::string(record.Name) + ": ";
   line += filter != nullptr && filter->Plugin ? LoadFailureCause(record.DllPath, *filter->Plugin)
-                                              : "the adapter could not build its filter";
+          : error.empty()                     ? "the adapter could not build its filter"
+                                              : error;
   const std::string shown = Shown(catcher);
   if (!shown.empty()) line += " (" + shown + ")";
   return Fail(line);
@@ -64,12 +67,17 @@ std::string FurtherOutputName(const std::string& output, int pin) {
   return output + suffix;
 }
 
-int ShowInfo(brvst::PluginRecord& record) {
+// Makes the filter for a record, as the command line chose; may replace the record with the one
+// the filter was made from.
+using FilterMaker =
+    std::function<brvst::ComPtr<brvst::AdapterFilter>(brvst::PluginRecord&, std::string&)>;
+
+int ShowInfo(brvst::PluginRecord& record, const FilterMaker& make) {
   MessageCatcher catcher;
   std::string error;
-  auto filter = BuildFilter(record, error);
+  auto filter = make(record, error);
   if (!filter || filter->Plugin == nullptr || filter->Plugin->effect == nullptr)
-    return FailToLoad(record, filter.get(), catcher);
+    return FailToLoad(record, filter.get(), catcher, error);
   WritePluginInfo(record.Name, *filter->Plugin, std::cout);
   WriteInstrumentInfo(*filter, std::cout);
   return 0;
@@ -83,7 +91,7 @@ struct Job {
   SessionOptions session;
 };
 
-int RunRender(brvst::PluginRecord& record, const Job& job) {
+int RunRender(brvst::PluginRecord& record, const Job& job, const FilterMaker& make) {
   std::string error;
   MessageCatcher catcher;
   HostSession session(job.session, catcher);
@@ -139,9 +147,9 @@ int RunRender(brvst::PluginRecord& record, const Job& job) {
   if (std::filesystem::is_directory(job.output, ignored))
     return Fail(job.output + ": it is a folder");
 
-  auto filter = BuildFilter(record, error);
+  auto filter = make(record, error);
   if (!filter || filter->Plugin == nullptr || filter->Plugin->effect == nullptr)
-    return FailToLoad(record, filter.get(), catcher);
+    return FailToLoad(record, filter.get(), catcher, error);
   RenderOptions options = job.options;
   session.Install(options, input.sampleRate);
 
@@ -198,22 +206,27 @@ int main(int argc, char** argv) {
       "result as WAV."};
   app.footer(
       "Forms:\n"
-      "  brvst-render [--plugin PATH] [--block FRAMES] [--format u8|s16|s24|f32]\n"
+      "  brvst-render [--plugin PATH | --clsid {X}] [--block FRAMES] [--format u8|s16|s24|f32]\n"
       "               [--tail SECONDS] [--no-latency-compensation] [--all-outputs]\n"
       "               [--midi FILE.mid [--rate HZ]] [--program N] [--param INDEX=VALUE]...\n"
       "               [--automation FILE] [--load-state F] [--load-fxb F] [--load-fxp F]\n"
       "               [--save-fxp F] [--save-fxb F] [--save-state F]\n"
       "               [INPUT] -o OUTPUT          (INPUT, --midi or both)\n"
-      "  brvst-render --info [--plugin PATH]\n"
+      "  brvst-render --info [--plugin PATH | --clsid {X}]\n"
       "Exit status: 0 success, 1 a failed render, 2 a usage error.");
   bool info = false;
   bool noCompensation = false;
   std::string pluginPath;
+  std::string clsidText;
   Job job;
   app.add_flag("--info", info,
                "Print what the plug-in offers: channels, latency, parameters, programs");
   app.add_option("--plugin", pluginPath,
                  "VST 2 plug-in to wrap (default: the adapter's own VID 84.dll)");
+  app.add_option("--clsid", clsidText,
+                 "Filter class {X} registered with COM: made by CoCreateInstance through the "
+                 "registry, as a host makes it; its module must be this build's adapter")
+      ->excludes("--plugin");
   app.add_option("--block", job.options.blockFrames, "Frames per media sample (default 1024)")
       ->check(CLI::Range(1, 1 << 20));
   app.add_option("--format", job.format,
@@ -286,11 +299,35 @@ int main(int argc, char** argv) {
     return Fail("give INPUT, --midi FILE or both, and -o OUTPUT (see --help)", kUsage);
 
   brvst::PluginRecord record;
-  if (pluginPath.empty()) {
+  FilterMaker make;
+  if (!pluginPath.empty()) {
+    if (!RecordForPath(pluginPath, record))
+      return Fail(pluginPath + ": the path is too long for a plug-in record");
+    make = BuildFilter;
+  } else {
+    // With --clsid too: the registered module is this build's adapter, so its record is this
+    // one until the filter tells its own.
     if (!DefaultRecord(record))
       return Fail("the adapter has no plug-in record (is its folder path too long?)");
-  } else if (!RecordForPath(pluginPath, record)) {
-    return Fail(pluginPath + ": the path is too long for a plug-in record");
+    make = [](brvst::PluginRecord& r, std::string& error) {
+      return FilterFromClassObject(r.FilterClsid, error);
+    };
   }
-  return info ? ShowInfo(record) : RunRender(record, job);
+  if (!clsidText.empty()) {
+    CLSID clsid;
+    std::vector<WCHAR> wide(clsidText.begin(), clsidText.end());
+    wide.push_back(0);
+    if (FAILED(CLSIDFromString(wide.data(), &clsid)))
+      return Fail("--clsid " + clsidText + ": give a class id as {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}",
+                  kUsage);
+    // Until the filter names its record, messages name the class.
+    const std::string name = clsidText.substr(0, sizeof record.Name - 1);
+    std::memcpy(record.Name, name.c_str(), name.size() + 1);
+    make = [clsid](brvst::PluginRecord& r, std::string& error) {
+      auto filter = FilterFromRegistry(clsid, OwnAdapterModule(), error);
+      if (filter) r = *filter->Record;
+      return filter;
+    };
+  }
+  return info ? ShowInfo(record, make) : RunRender(record, job, make);
 }
