@@ -7,80 +7,23 @@
 #include "platform/directshow.h"
 
 #include "desktop_script.h"
+#include "registry_keys.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace brvst {
 namespace {
 
+using test::CreateKey;
+using test::Dump;
+using test::KeyExists;
+using test::StringValue;
+
 std::string AdapterPath() {
   return std::string(BRVST_BIN_DIR) + kPathSeparator + BRVST_ADAPTER_FILE;
-}
-
-bool KeyExists(HKEY root, const std::string& name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
-void CreateKey(HKEY root, const std::string& name, const char* value = nullptr) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(root, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS)
-      << name;
-  if (value != nullptr)
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                   static_cast<DWORD>(strlen(value) + 1));
-  RegCloseKey(key);
-}
-
-std::string StringValue(HKEY root, const std::string& keyName, const char* valueName) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "<none>";
-  char text[1024] = {};
-  DWORD size = sizeof text - 1;
-  DWORD type = 0;
-  const bool read = RegQueryValueExA(key, valueName, nullptr, &type,
-                                     reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return read ? std::string(text) : "<none>";
-}
-
-// A key with everything below it, as text: names, value names, types and bytes.
-std::string Dump(HKEY root, const std::string& name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return name + ": absent\n";
-  std::string dump = name + "\n";
-  for (DWORD i = 0;; ++i) {
-    char value[256];
-    DWORD valueLength = sizeof value;
-    BYTE data[1024];
-    DWORD size = sizeof data;
-    DWORD type = 0;
-    if (RegEnumValueA(key, i, value, &valueLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
-      break;
-    dump += "  " + std::string(value, valueLength) + " " + std::to_string(type) + " " +
-            std::string(reinterpret_cast<char*>(data), size) + "\n";
-  }
-  std::vector<std::string> children;
-  for (DWORD i = 0;; ++i) {
-    char child[256];
-    DWORD length = sizeof child;
-    if (RegEnumKeyExA(key, i, child, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    children.emplace_back(child, length);
-  }
-  RegCloseKey(key);
-  for (const std::string& child : children) dump += Dump(root, name + "\\" + child);
-  return dump;
 }
 
 TEST(FriendlyName, PrefixedAndCutSoThatThePagesNameStillFits) {
@@ -111,32 +54,6 @@ TEST(EliminateSubKey, DeletesATreeLeavesFirstAndAnswersOkForNothing) {
   RegCloseKey(parent);
   EXPECT_TRUE(user.shown().empty());
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Brimley test");
-}
-
-// Our registry refuses to delete its predefined keys, as Windows refuses a key one may not
-// delete: HKEY_LOCAL_MACHINE\Software\Classes survives, and the walk goes on past it. In a
-// registry of the test's own.
-TEST(EliminateSubKey, ASubkeyThatSurvivesItsDeletionEndsTheWalkOverIt) {
-  if (test::RealWindows()) GTEST_SKIP() << "would reach the system's own keys";
-  const char* saved = std::getenv("BRVST_REGISTRY");
-  const std::string savedPath = saved != nullptr ? saved : "";
-  const std::string own = std::string(BRVST_BIN_DIR) + "/eliminate-test.reg";
-  std::remove(own.c_str());
-  setenv("BRVST_REGISTRY", own.c_str(), 1);
-  CreateKey(HKEY_LOCAL_MACHINE, "Software\\A");
-  CreateKey(HKEY_LOCAL_MACHINE, "Software\\Classes\\CLSID\\x");
-  CreateKey(HKEY_LOCAL_MACHINE, "Software\\Z\\y");
-  EXPECT_EQ(EliminateSubKey(HKEY_LOCAL_MACHINE, "Software"), S_OK);
-  const bool leftA = KeyExists(HKEY_LOCAL_MACHINE, "Software\\A");
-  const bool leftZ = KeyExists(HKEY_LOCAL_MACHINE, "Software\\Z");
-  const bool leftClasses = KeyExists(HKEY_LOCAL_MACHINE, "Software\\Classes");
-  const bool leftClassIds = KeyExists(HKEY_CLASSES_ROOT, "CLSID");
-  setenv("BRVST_REGISTRY", savedPath.c_str(), 1);
-  std::remove(own.c_str());
-  EXPECT_FALSE(leftA);
-  EXPECT_FALSE(leftZ) << "keys after the survivor are deleted too";
-  EXPECT_TRUE(leftClasses);
-  EXPECT_FALSE(leftClassIds);
 }
 
 class Registration : public ::testing::Test {
