@@ -159,5 +159,35 @@ TEST(Unregistration, OfNothingRegisteredReachesItsLastCheckpointQuietly) {
   EXPECT_TRUE(user.shown().empty());
 }
 
+// A server that faults while the second record's filter is made: the report names the step it
+// was at, and unregistration answers S_OK without going further.
+TEST(Unregistration, AFaultShowsTheExceptionReportAtItsCheckpoint) {
+  SetModuleInstance(GetModuleHandleA(nullptr));
+  BuildPluginList();
+  PluginRecord broken = PluginList().front();
+  broken.FilterClsid = {0xDE3C74FE, 0xC195, 0x11D6, {0x96, 0x91, 0xC8, 0xE2, 0x97, 0xC9, 0x28, 0x40}};
+  PluginList().push_back(broken);
+  const std::string key = "CLSID\\" + RegistryForm(broken.FilterClsid);
+  const std::string server = std::string(BRVST_BIN_DIR) + kPathSeparator + BRVST_FAULTING_SERVER;
+  CreateKey(HKEY_CLASSES_ROOT, key, "broken");
+  CreateKey(HKEY_CLASSES_ROOT, key + "\\InprocServer32", server.c_str());
+
+  test::DesktopScript user;
+  EXPECT_EQ(DllUnregisterServer(), S_OK);
+  const auto shown = user.shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].caption, "Brimley VST Adapter - Exception");
+  ASSERT_NE(shown[0].Control(1001), nullptr);
+  EXPECT_EQ(shown[0].Control(1001)->text, "DllUnregister");
+  EXPECT_EQ(shown[0].Control(1002)->text, "Instantiating a plug");
+  EXPECT_EQ(RegistrationInProgress.load(), 1) << "left as the fault left it";
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, key)) << "its keys were not reached";
+
+  EliminateSubKey(HKEY_CLASSES_ROOT, key.c_str());
+  RegistrationInProgress = 0;
+  CoUninitialize();  // the one the fault left behind
+  BuildPluginList();
+}
+
 }  // namespace
 }  // namespace brvst
