@@ -1,6 +1,7 @@
 // brvst-regsvr: registers and unregisters a COM server in the platform's registry, as regsvr32
 // does on Windows, and lists the filters the filter mapper knows.
 #include "platform/directshow.h"
+#include "platform/posix/registry_key.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,8 @@
 #include <vector>
 
 namespace {
+
+using brvst::platform::RegistryKey;
 
 // regsvr32's exit statuses.
 enum Status { kOk = 0, kUsage = 1, kLoadFailed = 3, kNoEntryPoint = 4, kEntryFailed = 5 };
@@ -41,70 +44,26 @@ std::string TypeName(const std::string& text) {
   return text;
 }
 
-class Key {
- public:
-  Key(HKEY parent, const std::string& name) {
-    if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
-      handle = nullptr;
-  }
-  ~Key() {
-    if (handle != nullptr) RegCloseKey(handle);
-  }
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  std::string String(const char* name) const {
-    char text[1024] = {};
-    DWORD size = sizeof text - 1;
-    DWORD type = 0;
-    if (handle == nullptr || RegQueryValueExA(handle, name, nullptr, &type,
-                                              reinterpret_cast<BYTE*>(text), &size) != ERROR_SUCCESS)
-      return std::string();
-    return std::string(text, strnlen(text, size));
-  }
-  DWORD Dword(const char* name, DWORD otherwise) const {
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    DWORD type = 0;
-    if (handle == nullptr ||
-        RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_DWORD)
-      return otherwise;
-    return value;
-  }
-  std::vector<std::string> Children() const {
-    std::vector<std::string> names;
-    for (DWORD i = 0; handle != nullptr; ++i) {
-      char name[256];
-      DWORD length = sizeof name;
-      if (RegEnumKeyExA(handle, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS)
-        break;
-      names.emplace_back(name, length);
-    }
-    return names;
-  }
-  HKEY handle = nullptr;
-};
-
 void PrintFilter(const REGFILTER& filter) {
   const std::string clsid = GuidText(filter.Clsid);
-  const Key classKey(HKEY_CLASSES_ROOT, "CLSID\\" + clsid);
-  const Key server(classKey.handle, "InprocServer32");
+  const RegistryKey classKey(HKEY_CLASSES_ROOT, "CLSID\\" + clsid);
+  const RegistryKey server(classKey.Handle(), "InprocServer32");
+  DWORD merit = 0;
+  classKey.Dword("Merit", merit);
   std::string name;
   for (const WCHAR* c = filter.Name; c != nullptr && *c != 0; ++c)
     name.push_back(*c < 0x80 ? static_cast<char>(*c) : '?');
   std::printf("%s\n  class id  %s\n  module    %s\n  merit     0x%08X\n", name.c_str(),
-              clsid.c_str(), server.String(nullptr).c_str(),
-              static_cast<unsigned>(classKey.Dword("Merit", 0)));
-  const Key pins(classKey.handle, "Pins");
+              clsid.c_str(), server.String(nullptr).c_str(), static_cast<unsigned>(merit));
+  const RegistryKey pins(classKey.Handle(), "Pins");
   for (const std::string& pinName : pins.Children()) {
-    const Key pin(pins.handle, pinName);
-    std::printf("  pin       %s (%s)\n", pinName.c_str(),
-                pin.Dword("Direction", 0) == 1 ? "output" : "input");
-    const Key types(pin.handle, "Types");
+    const RegistryKey pin(pins.Handle(), pinName);
+    DWORD direction = 0;
+    pin.Dword("Direction", direction);
+    std::printf("  pin       %s (%s)\n", pinName.c_str(), direction == 1 ? "output" : "input");
+    const RegistryKey types(pin.Handle(), "Types");
     for (const std::string& major : types.Children()) {
-      const Key majorKey(types.handle, major);
+      const RegistryKey majorKey(types.Handle(), major);
       for (const std::string& sub : majorKey.Children())
         std::printf("    type    %s / %s\n", TypeName(major).c_str(), TypeName(sub).c_str());
     }

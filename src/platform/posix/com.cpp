@@ -1,7 +1,9 @@
 // COM runtime basics: the task allocator, GUID text forms, apartment bookkeeping, and class
 // activation through the registry.
 #include "platform/directshow.h"
+#include "platform/posix/com_object.h"
 #include "platform/posix/filter_mapper.h"
+#include "platform/posix/registry_key.h"
 
 #include <atomic>
 #include <cstdio>
@@ -88,33 +90,17 @@ thread_local int apartmentDepth = 0;
 using GetClassObjectProc = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
 
 // The class object of a class the platform builds in.
-class BuiltInFactory final : public IClassFactory {
+class BuiltInFactory final
+    : public brvst::platform::ComObject<IClassFactory, IID_IClassFactory> {
  public:
   using Create = HRESULT (*)(IUnknown*, REFIID, void**);
   explicit BuiltInFactory(Create create) : create_(create) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG count = --refs_;
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-  }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     return create_(outer, riid, ppv);
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
  private:
-  std::atomic<LONG> refs_{1};
   Create create_;
 };
 
@@ -123,24 +109,8 @@ bool InprocServer(REFCLSID clsid, std::string& path) {
   WCHAR wide[40];
   StringFromGUID2(clsid, wide, 40);
   const std::string keyName = "CLSID\\" + std::string(wide, wide + 38) + "\\InprocServer32";
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS)
-    return false;
-  DWORD type = 0;
-  DWORD size = 0;
-  bool found = false;
-  if (RegQueryValueExA(key, nullptr, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-      (type == REG_SZ || type == REG_EXPAND_SZ) && size > 1) {
-    std::vector<char> text(size + 1, '\0');
-    if (RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
-                         &size) == ERROR_SUCCESS) {
-      path.assign(text.data(), strnlen(text.data(), size));
-      found = !path.empty();
-    }
-  }
-  RegCloseKey(key);
-  return found;
+  path = brvst::platform::RegistryKey(HKEY_CLASSES_ROOT, keyName).String(nullptr);
+  return !path.empty();
 }
 
 // Servers stay loaded once COM has loaded them, as they do on Windows until the process asks

@@ -9,8 +9,9 @@
 #include "platform/posix/filter_mapper.h"
 
 #include "platform/directshow.h"
+#include "platform/posix/com_object.h"
+#include "platform/posix/registry_key.h"
 
-#include <atomic>
 #include <cstring>
 #include <new>
 #include <string>
@@ -47,71 +48,13 @@ HRESULT FromStatus(LSTATUS status) {
   return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
 }
 
-class Key {
- public:
-  Key() = default;
-  ~Key() {
-    if (handle != nullptr) RegCloseKey(handle);
-  }
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  LSTATUS Create(HKEY parent, const std::string& name) {
-    return RegCreateKeyExA(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                           KEY_ALL_ACCESS, nullptr, &handle, nullptr);
-  }
-  LSTATUS Open(HKEY parent, const std::string& name) {
-    return RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, &handle);
-  }
-  LSTATUS SetString(const char* name, const std::string& text) {
-    return RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>(text.size() + 1));
-  }
-  LSTATUS SetDword(const char* name, DWORD value) {
-    return RegSetValueExA(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                          sizeof value);
-  }
-  bool GetDword(const char* name, DWORD& value) const {
-    DWORD type = 0;
-    DWORD size = sizeof value;
-    return RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                            &size) == ERROR_SUCCESS &&
-           type == REG_DWORD;
-  }
-  std::string GetString(const char* name) const {
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExA(handle, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != REG_SZ)
-      return std::string();
-    std::vector<char> text(size + 1, '\0');
-    if (RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
-                         &size) != ERROR_SUCCESS)
-      return std::string();
-    return std::string(text.data(), strnlen(text.data(), size));
-  }
-  std::vector<std::string> Children() const {
-    std::vector<std::string> names;
-    for (DWORD i = 0;; ++i) {
-      char name[256];
-      DWORD length = sizeof name;
-      if (RegEnumKeyExA(handle, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS)
-        break;
-      names.emplace_back(name, length);
-    }
-    return names;
-  }
-  HKEY handle = nullptr;
-};
-
 // Deletes a key with everything below it; ERROR_FILE_NOT_FOUND when it is not there.
 LSTATUS DeleteTree(HKEY parent, const std::string& name) {
   {
-    Key key;
-    if (const LSTATUS status = RegOpenKeyExA(parent, name.c_str(), 0, KEY_ALL_ACCESS, &key.handle);
-        status != ERROR_SUCCESS)
+    RegistryKey key;
+    if (const LSTATUS status = key.Open(parent, name, KEY_ALL_ACCESS); status != ERROR_SUCCESS)
       return status;
-    for (const std::string& child : key.Children()) DeleteTree(key.handle, child);
+    for (const std::string& child : key.Children()) DeleteTree(key.Handle(), child);
   }
   return RegDeleteKeyA(parent, name.c_str());
 }
@@ -132,26 +75,22 @@ struct PinEntry {
 
 std::vector<PinEntry> ReadPins(REFCLSID filter) {
   std::vector<PinEntry> pins;
-  Key pinsKey;
-  if (pinsKey.Open(HKEY_CLASSES_ROOT, ClassKey(filter) + "\\Pins") != ERROR_SUCCESS) return pins;
+  const RegistryKey pinsKey(HKEY_CLASSES_ROOT, ClassKey(filter) + "\\Pins");
   for (const std::string& name : pinsKey.Children()) {
-    Key pinKey;
-    if (pinKey.Open(pinsKey.handle, name) != ERROR_SUCCESS) continue;
+    const RegistryKey pinKey(pinsKey.Handle(), name);
+    if (!pinKey.IsOpen()) continue;
     PinEntry pin;
     DWORD value = 0;
-    pin.output = pinKey.GetDword("Direction", value) && value == 1;
-    pin.rendered = pinKey.GetDword("IsRendered", value) && value != 0;
-    Key types;
-    if (types.Open(pinKey.handle, "Types") == ERROR_SUCCESS) {
-      for (const std::string& majorText : types.Children()) {
-        GUID major;
-        Key majorKey;
-        if (!ParseGuid(majorText, major) || majorKey.Open(types.handle, majorText) != ERROR_SUCCESS)
-          continue;
-        for (const std::string& subText : majorKey.Children()) {
-          GUID sub;
-          if (ParseGuid(subText, sub)) pin.types.emplace_back(major, sub);
-        }
+    pin.output = pinKey.Dword("Direction", value) && value == 1;
+    pin.rendered = pinKey.Dword("IsRendered", value) && value != 0;
+    const RegistryKey types(pinKey.Handle(), "Types");
+    for (const std::string& majorText : types.Children()) {
+      GUID major;
+      if (!ParseGuid(majorText, major)) continue;
+      const RegistryKey majorKey(types.Handle(), majorText);
+      for (const std::string& subText : majorKey.Children()) {
+        GUID sub;
+        if (ParseGuid(subText, sub)) pin.types.emplace_back(major, sub);
       }
     }
     pins.push_back(std::move(pin));
@@ -180,27 +119,10 @@ struct FoundFilter {
   std::u16string name;
 };
 
-class RegFilterEnum final : public IEnumRegFilters {
+class RegFilterEnum final : public ComObject<IEnumRegFilters, IID_IEnumRegFilters> {
  public:
   RegFilterEnum(std::vector<FoundFilter> filters, size_t position)
       : filters_(std::move(filters)), position_(position) {}
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumRegFilters) {
-      *ppv = static_cast<IEnumRegFilters*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG count = --refs_;
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-  }
 
   STDMETHODIMP Next(ULONG count, REGFILTER** filters, ULONG* fetched) override {
     if (filters == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
@@ -239,37 +161,19 @@ class RegFilterEnum final : public IEnumRegFilters {
   }
 
  private:
-  std::atomic<LONG> refs_{1};
   std::vector<FoundFilter> filters_;
   size_t position_;
 };
 
-class FilterMapper final : public IFilterMapper {
+class FilterMapper final : public ComObject<IFilterMapper, IID_IFilterMapper> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IFilterMapper) {
-      *ppv = static_cast<IFilterMapper*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG count = --refs_;
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-  }
-
   STDMETHODIMP RegisterFilter(CLSID clsid, LPCWSTR name, DWORD merit) override {
     const std::string text = Narrow(name);
-    Key filter;
+    RegistryKey filter;
     LSTATUS status = filter.Create(HKEY_CLASSES_ROOT, "Filter\\" + GuidText(clsid));
     if (status == ERROR_SUCCESS) status = filter.SetString(nullptr, text);
     if (status != ERROR_SUCCESS) return FromStatus(status);
-    Key classKey;
+    RegistryKey classKey;
     status = classKey.Create(HKEY_CLASSES_ROOT, ClassKey(clsid));
     if (status == ERROR_SUCCESS) status = classKey.SetString(nullptr, text);
     if (status == ERROR_SUCCESS) status = classKey.SetDword("Merit", merit);
@@ -279,7 +183,7 @@ class FilterMapper final : public IFilterMapper {
   STDMETHODIMP RegisterPin(CLSID filter, LPCWSTR name, BOOL rendered, BOOL output, BOOL zero,
                            BOOL many, CLSID connectsToFilter, LPCWSTR connectsToPin) override {
     if (name == nullptr || name[0] == 0) return E_INVALIDARG;
-    Key pin;
+    RegistryKey pin;
     LSTATUS status = pin.Create(HKEY_CLASSES_ROOT, PinKey(filter, name));
     if (status == ERROR_SUCCESS) status = pin.SetDword("Direction", output ? 1 : 0);
     if (status == ERROR_SUCCESS) status = pin.SetDword("IsRendered", rendered ? 1 : 0);
@@ -291,18 +195,17 @@ class FilterMapper final : public IFilterMapper {
   }
   STDMETHODIMP RegisterPinType(CLSID filter, LPCWSTR pin, CLSID major, CLSID sub) override {
     if (pin == nullptr || pin[0] == 0) return E_INVALIDARG;
-    Key type;
+    RegistryKey type;
     return FromStatus(type.Create(HKEY_CLASSES_ROOT, PinKey(filter, pin) + "\\Types\\" +
                                                          GuidText(major) + "\\" + GuidText(sub)));
   }
   STDMETHODIMP UnregisterFilter(CLSID filter) override {
     // Not registered: "file not found", which the filters' own setup counts as success.
     const LSTATUS status = DeleteTree(HKEY_CLASSES_ROOT, "Filter\\" + GuidText(filter));
-    Key classKey;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, ClassKey(filter).c_str(), 0, KEY_ALL_ACCESS,
-                      &classKey.handle) == ERROR_SUCCESS) {
-      RegDeleteValueA(classKey.handle, "Merit");
-      DeleteTree(classKey.handle, "Pins");
+    RegistryKey classKey;
+    if (classKey.Open(HKEY_CLASSES_ROOT, ClassKey(filter), KEY_ALL_ACCESS) == ERROR_SUCCESS) {
+      RegDeleteValueA(classKey.Handle(), "Merit");
+      DeleteTree(classKey.Handle(), "Pins");
     }
     return FromStatus(status);
   }
@@ -319,28 +222,23 @@ class FilterMapper final : public IFilterMapper {
     *result = nullptr;
     try {
       std::vector<FoundFilter> found;
-      Key filters;
-      if (filters.Open(HKEY_CLASSES_ROOT, "Filter") == ERROR_SUCCESS) {
-        for (const std::string& text : filters.Children()) {
-          FoundFilter filter;
-          Key classKey;
-          DWORD registeredMerit = 0;
-          if (!ParseGuid(text, filter.clsid) ||
-              classKey.Open(HKEY_CLASSES_ROOT, ClassKey(filter.clsid)) != ERROR_SUCCESS ||
-              !classKey.GetDword("Merit", registeredMerit) || registeredMerit < merit)
-            continue;
-          const std::vector<PinEntry> pins = ReadPins(filter.clsid);
-          if (inputNeeded && !HasPin(pins, false, inMajor, inSub, render != FALSE)) continue;
-          if (outputNeeded && !HasPin(pins, true, outMajor, outSub, false)) continue;
-          Key filterKey;
-          filterKey.Open(filters.handle, text);
-          const std::string name = filterKey.GetString(nullptr);
-          filter.name.resize(name.size() + 1);
-          MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, filter.name.data(),
-                              static_cast<int>(filter.name.size()));
-          filter.name.resize(name.size());
-          found.push_back(std::move(filter));
-        }
+      const RegistryKey filters(HKEY_CLASSES_ROOT, "Filter");
+      for (const std::string& text : filters.Children()) {
+        FoundFilter filter;
+        DWORD registeredMerit = 0;
+        if (!ParseGuid(text, filter.clsid) ||
+            !RegistryKey(HKEY_CLASSES_ROOT, ClassKey(filter.clsid)).Dword("Merit", registeredMerit) ||
+            registeredMerit < merit)
+          continue;
+        const std::vector<PinEntry> pins = ReadPins(filter.clsid);
+        if (inputNeeded && !HasPin(pins, false, inMajor, inSub, render != FALSE)) continue;
+        if (outputNeeded && !HasPin(pins, true, outMajor, outSub, false)) continue;
+        const std::string name = RegistryKey(filters.Handle(), text).String(nullptr);
+        filter.name.resize(name.size() + 1);
+        MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, filter.name.data(),
+                            static_cast<int>(filter.name.size()));
+        filter.name.resize(name.size());
+        found.push_back(std::move(filter));
       }
       *result = new RegFilterEnum(std::move(found), 0);
       return S_OK;
@@ -348,9 +246,6 @@ class FilterMapper final : public IFilterMapper {
       return E_OUTOFMEMORY;
     }
   }
-
- private:
-  std::atomic<LONG> refs_{1};
 };
 
 }  // namespace
