@@ -26,8 +26,7 @@ std::string RegisteredDescription(REFCLSID clsid) {
   // Reading needs no more than query access; asking for all access would fail for a user who
   // may not write HKEY_CLASSES_ROOT, and hide the name.
   const std::string keyName = "CLSID\\" + RegistryForm(clsid);
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
     return description;
   DWORD type = 0;
   DWORD size = 0;
@@ -89,8 +88,7 @@ HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
   SetFailureFunction("DllGetClassObject", "Searching for object");
   std::list<PluginRecord>& list = PluginList();
   if (list.empty()) {
-    MessageBoxA(nullptr,
-                "Brimley DX proxy: couldn't find any VST plug-ins, or config load failed.",
+    MessageBoxA(nullptr, "Brimley DX proxy: couldn't find any VST plug-ins, or config load failed.",
                 "DX Proxy Error", MB_OK);
   }
   for (PluginRecord& record : list) {
@@ -104,8 +102,8 @@ HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     }
     if (rclsid == record.PageClsid) {
       SetFailurePoint("Creating factory (props)");
-      return OfferFactory<PageClassFactory>(record, riid, ppv,
-                                            {nullptr, "Factory OK (props)", "Factory failed (props)"});
+      return OfferFactory<PageClassFactory>(
+          record, riid, ppv, {nullptr, "Factory OK (props)", "Factory failed (props)"});
     }
     SetFailurePoint("looping back");
   }

@@ -213,9 +213,9 @@ HRESULT RegisterClassKeys(CLSID clsid, const char* friendlyName, const char* ser
   status = SetString(classKey.key, nullptr, friendlyName);
   if (status != ERROR_SUCCESS) return FromWin32(status);
   KeyHolder serverKey;
-  status = RegCreateKeyExA(classKey.key, Narrow(serverType).c_str(), 0, nullptr,
-                           REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &serverKey.key,
-                           nullptr);
+  status =
+      RegCreateKeyExA(classKey.key, Narrow(serverType).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, &serverKey.key, nullptr);
   if (status != ERROR_SUCCESS) return FromWin32(status);
   status = SetString(serverKey.key, nullptr, serverPath);
   if (status != ERROR_SUCCESS) return FromWin32(status);
@@ -224,8 +224,7 @@ HRESULT RegisterClassKeys(CLSID clsid, const char* friendlyName, const char* ser
 
 HRESULT UnregisterClassKeys(REFCLSID clsid) {
   KeyHolder classes;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, MAXIMUM_ALLOWED, &classes.key) ==
-      ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, MAXIMUM_ALLOWED, &classes.key) == ERROR_SUCCESS)
     EliminateSubKey(classes.key, RegistryForm(clsid).c_str());
   return S_OK;
 }

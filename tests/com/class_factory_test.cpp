@@ -1,11 +1,11 @@
 // Class-object lookup and the two factories, as a host reaches them through DllGetClassObject.
-#include "com/adapter_resources.h"
 #include "com/class_factory.h"
+#include "com/adapter_resources.h"
 #include "com/exports.h"
 #include "com/failure_report.h"
 #include "com/registration.h"
-#include "propertypage/adapter_property_page.h"
 #include "platform/directshow.h"
+#include "propertypage/adapter_property_page.h"
 
 #include "alloc_counter.h"
 #include "com_conformance.h"

@@ -1,9 +1,9 @@
 // Self-registration: the registry keys it writes and removes, through the adapter module as a
 // registration tool loads it (our registry on Linux, the prefix's under Wine).
+#include "com/registration.h"
 #include "com/exports.h"
 #include "com/failure_report.h"
 #include "com/plugin_list.h"
-#include "com/registration.h"
 #include "platform/directshow.h"
 
 #include "desktop_script.h"
@@ -115,8 +115,8 @@ TEST_F(Registration, WritesTheClassesAndTheFilterMapperEntryAndUnregistersThem) 
   bool found = false;
   for (const DWORD merit : {DWORD{0}, DWORD{MERIT_DO_NOT_USE}}) {
     IEnumRegFilters* filters = nullptr;
-    ASSERT_EQ(mapper->EnumMatchingFilters(&filters, merit, TRUE, MEDIATYPE_Audio, GUID_NULL,
-                                          FALSE, TRUE, MEDIATYPE_Audio, GUID_NULL),
+    ASSERT_EQ(mapper->EnumMatchingFilters(&filters, merit, TRUE, MEDIATYPE_Audio, GUID_NULL, FALSE,
+                                          TRUE, MEDIATYPE_Audio, GUID_NULL),
               S_OK);
     REGFILTER* filter = nullptr;
     ULONG fetched = 0;
@@ -165,7 +165,8 @@ TEST(Unregistration, AFaultShowsTheExceptionReportAtItsCheckpoint) {
   SetModuleInstance(GetModuleHandleA(nullptr));
   BuildPluginList();
   PluginRecord broken = PluginList().front();
-  broken.FilterClsid = {0xDE3C74FE, 0xC195, 0x11D6, {0x96, 0x91, 0xC8, 0xE2, 0x97, 0xC9, 0x28, 0x40}};
+  broken.FilterClsid = {
+      0xDE3C74FE, 0xC195, 0x11D6, {0x96, 0x91, 0xC8, 0xE2, 0x97, 0xC9, 0x28, 0x40}};
   PluginList().push_back(broken);
   const std::string key = "CLSID\\" + RegistryForm(broken.FilterClsid);
   const std::string server = std::string(BRVST_BIN_DIR) + kPathSeparator + BRVST_FAULTING_SERVER;

@@ -20,9 +20,9 @@ inline bool KeyExists(HKEY root, const std::string& name) {
 
 inline void CreateKey(HKEY root, const std::string& name, const char* value = nullptr) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(root, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS)
+  ASSERT_EQ(
+      RegCreateKeyExA(root, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+      ERROR_SUCCESS)
       << name;
   if (value != nullptr)
     RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
@@ -36,8 +36,8 @@ inline std::string StringValue(HKEY root, const std::string& keyName, const char
   char text[1024] = {};
   DWORD size = sizeof text - 1;
   DWORD type = 0;
-  const bool read = RegQueryValueExA(key, valueName, nullptr, &type,
-                                     reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS;
+  const bool read = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(text),
+                                     &size) == ERROR_SUCCESS;
   RegCloseKey(key);
   return read ? std::string(text) : "<none>";
 }
@@ -63,8 +63,7 @@ inline std::string Dump(HKEY root, const std::string& name) {
   for (DWORD i = 0;; ++i) {
     char child[256];
     DWORD length = sizeof child;
-    if (RegEnumKeyExA(key, i, child, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
+    if (RegEnumKeyExA(key, i, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
       break;
     children.emplace_back(child, length);
   }

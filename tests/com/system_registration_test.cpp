@@ -44,8 +44,8 @@ DWORD RunRegsvr32(const std::string& arguments) {
 
 bool MapperFindsFilter(REFCLSID clsid, DWORD merit) {
   IFilterMapper* mapper = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IFilterMapper, reinterpret_cast<void**>(&mapper))))
+  if (FAILED(CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
+                              reinterpret_cast<void**>(&mapper))))
     return false;
   IEnumRegFilters* filters = nullptr;
   bool found = false;

@@ -68,12 +68,14 @@ TEST_F(RegsvrCli, RegistersListsAndUnregistersTheAdapter) {
   EXPECT_EQ(run.out,
             "ZAD VID 84\n"
             "  class id  {DE3C7405-C195-11D6-9691-C8E297C92840}\n"
-            "  module    " + kAdapter + "\n"
-            "  merit     0x00200000\n"
-            "  pin       Input (input)\n"
-            "    type    MEDIATYPE_Audio / any\n"
-            "  pin       Output (output)\n"
-            "    type    MEDIATYPE_Audio / any\n");
+            "  module    " +
+                kAdapter +
+                "\n"
+                "  merit     0x00200000\n"
+                "  pin       Input (input)\n"
+                "    type    MEDIATYPE_Audio / any\n"
+                "  pin       Output (output)\n"
+                "    type    MEDIATYPE_Audio / any\n");
 
   run = Run("/u /s '" + kAdapter + "'");
   EXPECT_EQ(run.status, 0) << run.err;
@@ -92,7 +94,8 @@ TEST_F(RegsvrCli, ErrorsAreOneLineWithRegsvr32sStatus) {
       {"'" + kBin + "/no-such.so'", 3,
        "brvst-regsvr: " + kBin + "/no-such.so: the module could not be loaded: it does not exist"},
       {"'" + kBin + "/probe_effect.dll'", 4,
-       "brvst-regsvr: " + kBin + "/probe_effect.dll: the module has no entry point DllRegisterServer"},
+       "brvst-regsvr: " + kBin +
+           "/probe_effect.dll: the module has no entry point DllRegisterServer"},
   };
   for (const auto& c : cases) {
     const Outcome run = Run(c.args);
@@ -124,9 +127,9 @@ TEST_F(RegsvrCli, TheRendererMakesARegisteredFilterThroughComOnlyFromItsOwnAdapt
   EXPECT_TRUE(throughCom == ReadText(wav)) << "the same filter, reached two ways";
 
   // A module that differs from the renderer's adapter, if only by one byte at its end.
-  ASSERT_EQ(std::system(("cp '" + kAdapter + "' '" + copy + "' && printf x >> '" + copy + "'")
-                            .c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(("cp '" + kAdapter + "' '" + copy + "' && printf x >> '" + copy + "'").c_str()),
+      0);
   ASSERT_EQ(Run("/s '" + copy + "'").status, 0);
   run = Run("--info" + clsid, kRenderer);
   EXPECT_EQ(run.status, 1);

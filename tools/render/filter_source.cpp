@@ -41,8 +41,7 @@ ComPtr<AdapterFilter> AdapterFilterOf(IBaseFilter* base, std::string& error) {
 std::string InprocServer(REFCLSID clsid) {
   const std::string keyName = "CLSID\\" + RegistryForm(clsid) + "\\InprocServer32";
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
     return std::string();
   char path[1024] = {};
   DWORD size = sizeof path - 1;

@@ -318,8 +318,9 @@ int main(int argc, char** argv) {
     std::vector<WCHAR> wide(clsidText.begin(), clsidText.end());
     wide.push_back(0);
     if (FAILED(CLSIDFromString(wide.data(), &clsid)))
-      return Fail("--clsid " + clsidText + ": give a class id as {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}",
-                  kUsage);
+      return Fail(
+          "--clsid " + clsidText + ": give a class id as {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}",
+          kUsage);
     // Until the filter names its record, messages name the class.
     const std::string name = clsidText.substr(0, sizeof record.Name - 1);
     std::memcpy(record.Name, name.c_str(), name.size() + 1);

@@ -90,8 +90,7 @@ thread_local int apartmentDepth = 0;
 using GetClassObjectProc = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
 
 // The class object of a class the platform builds in.
-class BuiltInFactory final
-    : public brvst::platform::ComObject<IClassFactory, IID_IClassFactory> {
+class BuiltInFactory final : public brvst::platform::ComObject<IClassFactory, IID_IClassFactory> {
  public:
   using Create = HRESULT (*)(IUnknown*, REFIID, void**);
   explicit BuiltInFactory(Create create) : create_(create) {}
@@ -154,8 +153,7 @@ void WINAPI CoUninitialize() {
   if (apartmentDepth > 0) --apartmentDepth;
 }
 
-HRESULT WINAPI CoGetClassObject(REFCLSID clsid, DWORD context, LPVOID, REFIID iid,
-                                LPVOID* object) {
+HRESULT WINAPI CoGetClassObject(REFCLSID clsid, DWORD context, LPVOID, REFIID iid, LPVOID* object) {
   if (object == nullptr) return E_INVALIDARG;
   *object = nullptr;
   if (apartmentDepth == 0) return CO_E_NOTINITIALIZED;

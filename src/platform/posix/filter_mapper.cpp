@@ -189,7 +189,8 @@ class FilterMapper final : public ComObject<IFilterMapper, IID_IFilterMapper> {
     if (status == ERROR_SUCCESS) status = pin.SetDword("IsRendered", rendered ? 1 : 0);
     if (status == ERROR_SUCCESS) status = pin.SetDword("AllowedZero", zero ? 1 : 0);
     if (status == ERROR_SUCCESS) status = pin.SetDword("AllowedMany", many ? 1 : 0);
-    if (status == ERROR_SUCCESS) status = pin.SetString("ConnectsToFilter", GuidText(connectsToFilter));
+    if (status == ERROR_SUCCESS)
+      status = pin.SetString("ConnectsToFilter", GuidText(connectsToFilter));
     if (status == ERROR_SUCCESS) status = pin.SetString("ConnectsToPin", Narrow(connectsToPin));
     return FromStatus(status);
   }
@@ -227,7 +228,8 @@ class FilterMapper final : public ComObject<IFilterMapper, IID_IFilterMapper> {
         FoundFilter filter;
         DWORD registeredMerit = 0;
         if (!ParseGuid(text, filter.clsid) ||
-            !RegistryKey(HKEY_CLASSES_ROOT, ClassKey(filter.clsid)).Dword("Merit", registeredMerit) ||
+            !RegistryKey(HKEY_CLASSES_ROOT, ClassKey(filter.clsid))
+                 .Dword("Merit", registeredMerit) ||
             registeredMerit < merit)
           continue;
         const std::vector<PinEntry> pins = ReadPins(filter.clsid);

@@ -302,8 +302,8 @@ BRVST_PLATFORM_API HRESULT WINAPI CoLockObjectExternal(IUnknown* unknown, BOOL l
 #define CO_E_DLLNOTFOUND ((HRESULT)0x800401F8L)
 #define CO_E_ERRORINDLL ((HRESULT)0x800401F9L)
 extern "C" {
-BRVST_PLATFORM_API HRESULT WINAPI CoGetClassObject(REFCLSID clsid, DWORD context,
-                                                   LPVOID serverInfo, REFIID iid, LPVOID* object);
+BRVST_PLATFORM_API HRESULT WINAPI CoGetClassObject(REFCLSID clsid, DWORD context, LPVOID serverInfo,
+                                                   REFIID iid, LPVOID* object);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -549,8 +549,8 @@ BRVST_PLATFORM_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPAR
                                                  LPARAM lParam);
 BRVST_PLATFORM_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 BRVST_PLATFORM_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
-BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y,
-                                             int width, int height, UINT flags);
+BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width,
+                                            int height, UINT flags);
 BRVST_PLATFORM_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BRVST_PLATFORM_API BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 BRVST_PLATFORM_API BOOL WINAPI GetUpdateRect(HWND window, LPRECT rect, BOOL erase);
