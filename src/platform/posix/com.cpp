@@ -165,10 +165,13 @@ HRESULT WINAPI CoGetClassObject(REFCLSID clsid, DWORD context, LPVOID, REFIID ii
       factory->Release();
       return hr;
     }
-    std::string path;
-    if (!InprocServer(clsid, path)) return REGDB_E_CLASSNOTREG;
     HMODULE module = nullptr;
-    if (const HRESULT hr = ServerModule(path, module); FAILED(hr)) return hr;
+    {
+      // Gone before the server runs: a caller's fault trap may abandon these frames.
+      std::string path;
+      if (!InprocServer(clsid, path)) return REGDB_E_CLASSNOTREG;
+      if (const HRESULT hr = ServerModule(path, module); FAILED(hr)) return hr;
+    }
     const auto getClassObject =
         ProcAddressAs<GetClassObjectProc>(GetProcAddress(module, "DllGetClassObject"));
     if (getClassObject == nullptr) return CO_E_ERRORINDLL;
