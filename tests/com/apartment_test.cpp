@@ -1,5 +1,5 @@
 // The COM apartment calls the adapter makes: our platform's on Linux, the system's under Wine.
-#include "platform/platform.h"
+#include "platform/directshow.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +19,22 @@ TEST(Apartment, ASecondInitialisationOnAThreadAnswersSFalse) {
     CoUninitialize();
   }).join();
   EXPECT_EQ(results, (std::vector<HRESULT>{S_OK, S_FALSE, S_OK}));
+}
+
+TEST(Apartment, ActivationNeedsTheThreadInitialised) {
+  HRESULT before = S_OK, after = E_FAIL;
+  std::thread([&] {
+    IFilterMapper* mapper = nullptr;
+    before = CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
+                              reinterpret_cast<void**>(&mapper));
+    CoInitialize(nullptr);
+    after = CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
+                             reinterpret_cast<void**>(&mapper));
+    if (mapper != nullptr) mapper->Release();
+    CoUninitialize();
+  }).join();
+  EXPECT_EQ(before, CO_E_NOTINITIALIZED);
+  EXPECT_EQ(after, S_OK);
 }
 
 }  // namespace

@@ -132,6 +132,13 @@ TEST_F(Registration, WritesTheClassesAndTheFilterMapperEntryAndUnregistersThem) 
     EXPECT_TRUE(found) << "merit " << merit;
   }
   mapper->Release();
+
+  // The page too, as a host makes it.
+  IPropertyPage* page = nullptr;
+  ASSERT_EQ(CoCreateInstance(kDefaultPageClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                             reinterpret_cast<void**>(&page)),
+            S_OK);
+  page->Release();
   CoUninitialize();
 
   EXPECT_EQ(unreg(), S_OK);
