@@ -108,30 +108,8 @@ TEST_F(Registration, WritesTheClassesAndTheFilterMapperEntryAndUnregistersThem) 
 
   // A host finds the filter as an audio filter of the merit it was given.
   EXPECT_EQ(CoInitialize(nullptr), S_OK);
-  IFilterMapper* mapper = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
-                             reinterpret_cast<void**>(&mapper)),
-            S_OK);
-  bool found = false;
-  for (const DWORD merit : {DWORD{0}, DWORD{MERIT_DO_NOT_USE}}) {
-    IEnumRegFilters* filters = nullptr;
-    ASSERT_EQ(mapper->EnumMatchingFilters(&filters, merit, TRUE, MEDIATYPE_Audio, GUID_NULL, FALSE,
-                                          TRUE, MEDIATYPE_Audio, GUID_NULL),
-              S_OK);
-    REGFILTER* filter = nullptr;
-    ULONG fetched = 0;
-    found = false;
-    while (filters->Next(1, &filter, &fetched) == S_OK) {
-      if (filter->Clsid == kDefaultFilterClsid) {
-        found = true;
-        EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(filter->Name)), u"ZAD VID 84");
-      }
-      CoTaskMemFree(filter);
-    }
-    filters->Release();
-    EXPECT_TRUE(found) << "merit " << merit;
-  }
-  mapper->Release();
+  for (const DWORD merit : {DWORD{0}, DWORD{MERIT_DO_NOT_USE}})
+    EXPECT_EQ(test::AudioFilterListedAs(kDefaultFilterClsid, merit), "ZAD VID 84") << merit;
 
   // The page too, as a host makes it.
   IPropertyPage* page = nullptr;

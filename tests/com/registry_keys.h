@@ -1,7 +1,7 @@
-// Registry keys as the registration tests read and write them.
+// Registry keys as the registration tests read and write them, and the filter mapper's view.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/directshow.h"
 
 #include <gtest/gtest.h>
 
@@ -70,6 +70,30 @@ inline std::string Dump(HKEY root, const std::string& name) {
   RegCloseKey(key);
   for (const std::string& child : children) dump += Dump(root, name + "\\" + child);
   return dump;
+}
+
+// The name under which the filter mapper lists `clsid` among the audio filters of at least
+// `merit` (COM initialised by the caller); empty when it does not list it.
+inline std::string AudioFilterListedAs(REFCLSID clsid, DWORD merit) {
+  IFilterMapper* mapper = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
+                              reinterpret_cast<void**>(&mapper))))
+    return std::string();
+  IEnumRegFilters* filters = nullptr;
+  std::string listed;
+  if (SUCCEEDED(mapper->EnumMatchingFilters(&filters, merit, TRUE, MEDIATYPE_Audio, GUID_NULL,
+                                            FALSE, TRUE, MEDIATYPE_Audio, GUID_NULL))) {
+    REGFILTER* filter = nullptr;
+    ULONG fetched = 0;
+    while (filters->Next(1, &filter, &fetched) == S_OK) {
+      if (filter->Clsid == clsid)
+        for (const WCHAR* c = filter->Name; *c != 0; ++c) listed.push_back(static_cast<char>(*c));
+      CoTaskMemFree(filter);
+    }
+    filters->Release();
+  }
+  mapper->Release();
+  return listed;
 }
 
 }  // namespace brvst::test

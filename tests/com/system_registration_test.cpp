@@ -42,27 +42,6 @@ DWORD RunRegsvr32(const std::string& arguments) {
   return code;
 }
 
-bool MapperFindsFilter(REFCLSID clsid, DWORD merit) {
-  IFilterMapper* mapper = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
-                              reinterpret_cast<void**>(&mapper))))
-    return false;
-  IEnumRegFilters* filters = nullptr;
-  bool found = false;
-  if (SUCCEEDED(mapper->EnumMatchingFilters(&filters, merit, TRUE, MEDIATYPE_Audio, GUID_NULL,
-                                            FALSE, TRUE, MEDIATYPE_Audio, GUID_NULL))) {
-    REGFILTER* filter = nullptr;
-    ULONG fetched = 0;
-    while (filters->Next(1, &filter, &fetched) == S_OK) {
-      found |= filter->Clsid == clsid;
-      CoTaskMemFree(filter);
-    }
-    filters->Release();
-  }
-  mapper->Release();
-  return found;
-}
-
 class SystemRegistration : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -88,7 +67,7 @@ TEST_F(SystemRegistration, Regsvr32RegistersTheAdapterForTheFilterMapperAndRemov
   EXPECT_EQ(test::StringValue(HKEY_CLASSES_ROOT, filterKey, nullptr), "ZAD VID 84");
   EXPECT_EQ(test::StringValue(HKEY_CLASSES_ROOT, pageKey + "\\InprocServer32", nullptr), adapter);
   for (const DWORD merit : {DWORD{0}, DWORD{MERIT_DO_NOT_USE}})
-    EXPECT_TRUE(MapperFindsFilter(kDefaultFilterClsid, merit)) << "merit " << merit;
+    EXPECT_EQ(test::AudioFilterListedAs(kDefaultFilterClsid, merit), "ZAD VID 84") << merit;
 
   // The page as a host shows it: made by COM, given the filter, activated in a window of the
   // size it reports.
@@ -127,7 +106,7 @@ TEST_F(SystemRegistration, Regsvr32RegistersTheAdapterForTheFilterMapperAndRemov
   DestroyWindow(host);
 
   ASSERT_EQ(RunRegsvr32("/s /u \"" + adapter + "\""), 0u);
-  EXPECT_FALSE(MapperFindsFilter(kDefaultFilterClsid, 0));
+  EXPECT_EQ(test::AudioFilterListedAs(kDefaultFilterClsid, 0), "");
   std::string after;
   for (const std::string& key : {filterKey, pageKey, mapperKey})
     after += test::Dump(HKEY_CLASSES_ROOT, key);
