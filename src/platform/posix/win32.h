@@ -549,8 +549,8 @@ BRVST_PLATFORM_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPAR
                                                  LPARAM lParam);
 BRVST_PLATFORM_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 BRVST_PLATFORM_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
-BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width,
-                                            int height, UINT flags);
+BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y,
+                                             int width, int height, UINT flags);
 BRVST_PLATFORM_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BRVST_PLATFORM_API BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 BRVST_PLATFORM_API BOOL WINAPI GetUpdateRect(HWND window, LPRECT rect, BOOL erase);
