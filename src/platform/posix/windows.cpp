@@ -136,6 +136,14 @@ bool IsDescendant(WindowSystem& system, HWND window, HWND ancestor) {
 
 }  // namespace
 
+bool IsWindowOrDescendant(WindowSystem& system, HWND window, HWND ancestor) {
+  return IsDescendant(system, window, ancestor);
+}
+
+RECT ClientRectOf(const Window& window) {
+  return ClientRect(window);
+}
+
 WindowSystem& WindowSystem::Get() {
   // Never destroyed: windows may be torn down by static destructors and DllMain detach.
   static WindowSystem* system = new WindowSystem;
@@ -447,24 +455,32 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
   }
   WindowSystem& system = WindowSystem::Get();
   Lock lock(system.mutex);
-  auto queue = system.queues.find(GetCurrentThreadId());
-  if (queue == system.queues.end()) return FALSE;
+  auto& queue = system.queues[GetCurrentThreadId()];
   const HWND threadOnly = reinterpret_cast<HWND>(-1);
-  for (auto m = queue->second.begin(); m != queue->second.end(); ++m) {
+  for (auto m = queue.begin(); m != queue.end(); ++m) {
     if (window == threadOnly ? m->hwnd != nullptr
                              : window != nullptr && !IsDescendant(system, m->hwnd, window))
       continue;
     if ((filterMin != 0 || filterMax != 0) && (m->message < filterMin || m->message > filterMax))
       continue;
     *msg = *m;
-    if (removeMessage & PM_REMOVE) queue->second.erase(m);
+    if (removeMessage & PM_REMOVE) queue.erase(m);
     return TRUE;
   }
-  return FALSE;
+  return SynthesizedMessage(system, *msg, window, filterMin, filterMax,
+                            (removeMessage & PM_REMOVE) != 0)
+             ? TRUE
+             : FALSE;
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* msg) {
-  if (msg == nullptr || msg->hwnd == nullptr) return 0;
+  if (msg == nullptr) return 0;
+  // A timer with a procedure calls it instead of the window's.
+  if (msg->message == WM_TIMER && msg->lParam != 0) {
+    reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
+    return 0;
+  }
+  if (msg->hwnd == nullptr) return 0;
   return SendMessageA(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
