@@ -111,6 +111,10 @@ bool SynthesizedMessage(WindowSystem& system, MSG& msg, HWND window, UINT filter
     }
   }
   if (!InFilter(WM_TIMER, filterMin, filterMax)) return false;
+  // A window's timers go with it.
+  std::erase_if(Timers(), [&](const Timer& t) {
+    return t.window != nullptr && system.windows.count(t.window) == 0;
+  });
   const DWORD now = DesktopTime();
   for (Timer& timer : Timers()) {
     if (timer.thread != GetCurrentThreadId() || !IsDue(timer.due, now) ||
