@@ -6,9 +6,9 @@
 namespace brvst {
 namespace {
 
-constexpr const char* kButtonTexts[kStripButtonCount] = {
-    "Load preset...", "Save preset...", "Load bank...", "Save bank...", "Rename program...",
-    "Help"};
+constexpr const char* kButtonTexts[kStripButtonCount] = {"Load preset...",    "Save preset...",
+                                                         "Load bank...",      "Save bank...",
+                                                         "Rename program...", "Help"};
 constexpr LONG kMargin = 2;
 constexpr LONG kGap = 4;
 constexpr LONG kPadding = 6;  // each side of a button's text

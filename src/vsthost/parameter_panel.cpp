@@ -27,9 +27,9 @@ PanelWnd::PanelWnd(HWND panelWindow, vst2::AEffect* plugEffect, VstPlugInstance*
     : effect(plugEffect),
       owner(plugOwner),
       window(panelWindow),
-      count(plugEffect != nullptr ? std::clamp(plugEffect->numParams, 0,
-                                               VstPlugInstance::kMaxParams)
-                                  : 0),
+      count(plugEffect != nullptr
+                ? std::clamp(plugEffect->numParams, 0, VstPlugInstance::kMaxParams)
+                : 0),
       values(std::make_unique<float[]>(count)),
       names(std::make_unique<Text[]>(count)),
       labels(std::make_unique<Text[]>(count)),

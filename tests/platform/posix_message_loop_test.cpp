@@ -15,8 +15,8 @@ const HINSTANCE kInstance = GetModuleHandleA(nullptr);
 std::vector<std::pair<HWND, UINT>> delivered;
 
 LRESULT CALLBACK Recorder(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  delivered.emplace_back(window, message == WM_TIMER ? 0x10000 + static_cast<UINT>(wParam)
-                                                     : message);
+  delivered.emplace_back(window,
+                         message == WM_TIMER ? 0x10000 + static_cast<UINT>(wParam) : message);
   return DefWindowProcA(window, message, wParam, lParam);  // validates on WM_PAINT
 }
 

@@ -101,8 +101,8 @@ void AdvanceDesktopClock(DWORD milliseconds) {
   clockOffset += milliseconds;
 }
 
-bool SynthesizedMessage(WindowSystem& system, MSG& msg, HWND window, UINT filterMin,
-                        UINT filterMax, bool remove) {
+bool SynthesizedMessage(WindowSystem& system, MSG& msg, HWND window, UINT filterMin, UINT filterMax,
+                        bool remove) {
   if (InFilter(WM_PAINT, filterMin, filterMax)) {
     if (HWND paint = FindWindowToPaint(system, system.topLevel, window)) {
       // WM_PAINT stays until the window is validated, as on Windows.

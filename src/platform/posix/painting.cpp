@@ -299,8 +299,8 @@ HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
   });
   HGDIOBJ previous = nullptr;
   DeviceContexts::Get().Change(dc, [&](DeviceContext& context) {
-    HGDIOBJ* slot = kind == Font    ? &context.font
-                    : kind == Brush ? &context.brush
+    HGDIOBJ* slot = kind == Font                                  ? &context.font
+                    : kind == Brush                               ? &context.brush
                     : kind == Bitmap && context.window == nullptr ? &context.bitmap
                                                                   : nullptr;
     if (slot == nullptr) return;
@@ -366,9 +366,8 @@ int WINAPI FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
     }
   });
   if (rect == nullptr || !isBrush || !DeviceContexts::Get().Read(dc, context)) return 0;
-  return WithPixels(context, [&](PixelTarget target) { Fill(target, *rect, PixelOf(colour)); })
-             ? 1
-             : 0;
+  return WithPixels(context, [&](PixelTarget target) { Fill(target, *rect, PixelOf(colour)); }) ? 1
+                                                                                                : 0;
 }
 
 COLORREF WINAPI SetTextColor(HDC dc, COLORREF colour) {
@@ -427,9 +426,9 @@ int WINAPI DrawTextA(HDC dc, LPCSTR text, int count, LPRECT rect, UINT format) {
   WithPixels(context, [&](PixelTarget target) {
     if ((format & DT_NOCLIP) == 0) {
       const RECT r = *rect;
-      target.clip = Intersect(target.clip,
-                              RECT{r.left + target.origin.x, r.top + target.origin.y,
-                                   r.right + target.origin.x, r.bottom + target.origin.y});
+      target.clip =
+          Intersect(target.clip, RECT{r.left + target.origin.x, r.top + target.origin.y,
+                                      r.right + target.origin.x, r.bottom + target.origin.y});
     }
     if (context.backMode == OPAQUE) Fill(target, cell, PixelOf(context.backColour));
     for (size_t i = 0; i < length; ++i) {

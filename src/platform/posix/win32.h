@@ -539,8 +539,8 @@ BRVST_PLATFORM_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPAR
                                                  LPARAM lParam);
 BRVST_PLATFORM_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 BRVST_PLATFORM_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
-BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y,
-                                             int width, int height, UINT flags);
+BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width,
+                                            int height, UINT flags);
 BRVST_PLATFORM_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BRVST_PLATFORM_API BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 BRVST_PLATFORM_API BOOL WINAPI GetUpdateRect(HWND window, LPRECT rect, BOOL erase);
@@ -717,7 +717,8 @@ BRVST_PLATFORM_API LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR nam
 typedef DWORD COLORREF;
 typedef VOID(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
-#define RGB(r, g, b) ((COLORREF)(((BYTE)(r)) | ((WORD)((BYTE)(g)) << 8) | (((DWORD)(BYTE)(b)) << 16)))
+#define RGB(r, g, b) \
+  ((COLORREF)(((BYTE)(r)) | ((WORD)((BYTE)(g)) << 8) | (((DWORD)(BYTE)(b)) << 16)))
 #define GetRValue(c) ((BYTE)(c))
 #define GetGValue(c) ((BYTE)(((WORD)(c)) >> 8))
 #define GetBValue(c) ((BYTE)((c) >> 16))
@@ -772,8 +773,7 @@ extern "C" {
 BRVST_PLATFORM_API UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse,
                                             TIMERPROC procedure);
 BRVST_PLATFORM_API BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
-BRVST_PLATFORM_API BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin,
-                                           UINT filterMax);
+BRVST_PLATFORM_API BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
 BRVST_PLATFORM_API BOOL WINAPI TranslateMessage(const MSG* msg);
 BRVST_PLATFORM_API VOID WINAPI PostQuitMessage(int exitCode);
 BRVST_PLATFORM_API LRESULT WINAPI CallWindowProcA(WNDPROC procedure, HWND window, UINT message,
@@ -806,6 +806,6 @@ BRVST_PLATFORM_API COLORREF WINAPI SetTextColor(HDC dc, COLORREF colour);
 BRVST_PLATFORM_API COLORREF WINAPI SetBkColor(HDC dc, COLORREF colour);
 BRVST_PLATFORM_API int WINAPI SetBkMode(HDC dc, int mode);
 BRVST_PLATFORM_API int WINAPI DrawTextA(HDC dc, LPCSTR text, int count, LPRECT rect, UINT format);
-BRVST_PLATFORM_API int WINAPI GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines,
-                                        LPVOID bits, LPBITMAPINFO info, UINT usage);
+BRVST_PLATFORM_API int WINAPI GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits,
+                                        LPBITMAPINFO info, UINT usage);
 }

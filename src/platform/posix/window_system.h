@@ -93,8 +93,8 @@ inline constexpr ATOM kDialogClassAtom = 0x8002;
 
 // The message PeekMessageA makes when nothing was posted: WM_PAINT for a window of this thread
 // that needs painting, else WM_TIMER for a timer that is due (input.cpp). Called under the lock.
-bool SynthesizedMessage(WindowSystem& system, MSG& msg, HWND window, UINT filterMin,
-                        UINT filterMax, bool remove);
+bool SynthesizedMessage(WindowSystem& system, MSG& msg, HWND window, UINT filterMin, UINT filterMax,
+                        bool remove);
 // Whether `window` is `ancestor` or one of its descendants (under the lock).
 bool IsWindowOrDescendant(WindowSystem& system, HWND window, HWND ancestor);
 // The client area of a window, with its origin at (0, 0).

@@ -715,7 +715,8 @@ BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int width,
   }
   // What DefWindowProc makes of WM_WINDOWPOSCHANGED: the new client size.
   if (resized)
-    SendMessageA(handle, WM_SIZE, 0, MAKELPARAM(client.right - client.left, client.bottom - client.top));
+    SendMessageA(handle, WM_SIZE, 0,
+                 MAKELPARAM(client.right - client.left, client.bottom - client.top));
   return TRUE;
 }
 
