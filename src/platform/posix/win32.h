@@ -345,6 +345,7 @@ struct POINT {
   LONG x;
   LONG y;
 };
+typedef POINT* LPPOINT;
 struct SIZE {
   LONG cx;
   LONG cy;
@@ -491,6 +492,9 @@ struct WNDCLASSA {
 #define GWL_EXSTYLE (-20)
 #define GWLP_USERDATA (-21)
 
+#define SW_HIDE 0
+#define SW_SHOW 5
+
 #define SWP_NOSIZE 0x0001
 #define SWP_NOMOVE 0x0002
 #define SWP_NOZORDER 0x0004
@@ -539,6 +543,8 @@ BRVST_PLATFORM_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPAR
                                                  LPARAM lParam);
 BRVST_PLATFORM_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 BRVST_PLATFORM_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
+BRVST_PLATFORM_API BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
+BRVST_PLATFORM_API int WINAPI MapWindowPoints(HWND from, HWND to, LPPOINT points, UINT count);
 BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y,
                                              int width, int height, UINT flags);
 BRVST_PLATFORM_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
