@@ -235,18 +235,6 @@ BOOL WINAPI ScreenToClient(HWND window, POINT* point) {
   return TRUE;
 }
 
-BOOL WINAPI GetWindowRect(HWND window, LPRECT rect) {
-  WindowSystem& system = WindowSystem::Get();
-  Lock lock(system.mutex);
-  auto w = system.Find(window);
-  POINT origin{0, 0};
-  if (w == nullptr || rect == nullptr) return FALSE;
-  if (w->parent != nullptr && !ClientOrigin(system, w->parent, origin)) return FALSE;
-  *rect = RECT{w->rect.left + origin.x, w->rect.top + origin.y, w->rect.right + origin.x,
-               w->rect.bottom + origin.y};
-  return TRUE;
-}
-
 BOOL WINAPI ShowWindow(HWND window, int command) {
   bool wasVisible;
   {

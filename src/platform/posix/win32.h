@@ -345,6 +345,7 @@ struct POINT {
   LONG x;
   LONG y;
 };
+typedef POINT* LPPOINT;
 struct SIZE {
   LONG cx;
   LONG cy;
@@ -491,6 +492,9 @@ struct WNDCLASSA {
 #define GWL_EXSTYLE (-20)
 #define GWLP_USERDATA (-21)
 
+#define SW_HIDE 0
+#define SW_SHOW 5
+
 #define SWP_NOSIZE 0x0001
 #define SWP_NOMOVE 0x0002
 #define SWP_NOZORDER 0x0004
@@ -539,8 +543,10 @@ BRVST_PLATFORM_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPAR
                                                  LPARAM lParam);
 BRVST_PLATFORM_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 BRVST_PLATFORM_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
-BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width,
-                                            int height, UINT flags);
+BRVST_PLATFORM_API BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
+BRVST_PLATFORM_API int WINAPI MapWindowPoints(HWND from, HWND to, LPPOINT points, UINT count);
+BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y,
+                                             int width, int height, UINT flags);
 BRVST_PLATFORM_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BRVST_PLATFORM_API BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 BRVST_PLATFORM_API BOOL WINAPI GetUpdateRect(HWND window, LPRECT rect, BOOL erase);
@@ -746,9 +752,7 @@ typedef BITMAPINFO* LPBITMAPINFO;
 #define WM_CAPTURECHANGED 0x0215
 #define DLGC_WANTALLKEYS 0x0004
 #define MK_LBUTTON 0x0001
-#define SW_HIDE 0
 #define SW_SHOWNORMAL 1
-#define SW_SHOW 5
 #define SRCCOPY 0x00CC0020
 #define TRANSPARENT 1
 #define OPAQUE 2
@@ -785,7 +789,6 @@ BRVST_PLATFORM_API BOOL WINAPI GetCursorPos(POINT* point);
 BRVST_PLATFORM_API BOOL WINAPI SetCursorPos(int x, int y);
 BRVST_PLATFORM_API BOOL WINAPI ClientToScreen(HWND window, POINT* point);
 BRVST_PLATFORM_API BOOL WINAPI ScreenToClient(HWND window, POINT* point);
-BRVST_PLATFORM_API BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
 BRVST_PLATFORM_API BOOL WINAPI ShowWindow(HWND window, int command);
 BRVST_PLATFORM_API BOOL WINAPI IsWindowVisible(HWND window);
 BRVST_PLATFORM_API BOOL WINAPI UpdateWindow(HWND window);

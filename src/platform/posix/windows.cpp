@@ -720,4 +720,64 @@ BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int width,
   return TRUE;
 }
 
+namespace {
+
+// Where the client area's origin of `window` lies on the screen.
+POINT ClientOrigin(WindowSystem& system, const Window& window) {
+  const RECT insets = NonClientInsets(window.style, window.exStyle);
+  POINT origin{window.rect.left + insets.left, window.rect.top + insets.top};
+  if (window.parent != nullptr)
+    if (auto parent = system.Find(window.parent)) {
+      const POINT base = ClientOrigin(system, *parent);
+      origin.x += base.x;
+      origin.y += base.y;
+    }
+  return origin;
+}
+
+}  // namespace
+
+BOOL WINAPI GetWindowRect(HWND handle, LPRECT rect) {
+  if (rect == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  WindowSystem& system = WindowSystem::Get();
+  Lock lock(system.mutex);
+  auto window = system.Find(handle);
+  if (window == nullptr) return FALSE;
+  POINT base{0, 0};
+  if (window->parent != nullptr)
+    if (auto parent = system.Find(window->parent)) base = ClientOrigin(system, *parent);
+  *rect = RECT{window->rect.left + base.x, window->rect.top + base.y, window->rect.right + base.x,
+               window->rect.bottom + base.y};
+  return TRUE;
+}
+
+int WINAPI MapWindowPoints(HWND from, HWND to, LPPOINT points, UINT count) {
+  WindowSystem& system = WindowSystem::Get();
+  Lock lock(system.mutex);
+  // A null window stands for the screen.
+  POINT fromOrigin{0, 0};
+  POINT toOrigin{0, 0};
+  if (from != nullptr) {
+    auto window = system.Find(from);
+    if (window == nullptr) return 0;
+    fromOrigin = ClientOrigin(system, *window);
+  }
+  if (to != nullptr) {
+    auto window = system.Find(to);
+    if (window == nullptr) return 0;
+    toOrigin = ClientOrigin(system, *window);
+  }
+  const LONG dx = fromOrigin.x - toOrigin.x;
+  const LONG dy = fromOrigin.y - toOrigin.y;
+  for (UINT i = 0; points != nullptr && i < count; ++i) {
+    points[i].x += dx;
+    points[i].y += dy;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<int>(MAKELONG(static_cast<WORD>(dx), static_cast<WORD>(dy)));
+}
+
 }  // extern "C"
