@@ -97,8 +97,8 @@ TEST(PropertyPage, AttachesToOneFilterAtATimeAndDetachesWhenReleased) {
 }
 
 TEST(PropertyPage, ActivationPutsTheStripAboveTheEditorAndMovesBothTogether) {
-  InitAdapterResources();
   ProbeFilter probe("probe_effect.dll");
+  InitAdapterResources();  // for the module the probe's record set
   PagePtr page = MakePage(probe.record);
   IUnknown* object = probe.filter->GetOwner();
   ASSERT_EQ(page->SetObjects(1, &object), S_OK);
