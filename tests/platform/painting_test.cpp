@@ -1,14 +1,14 @@
 // Device contexts, drawing and input state. The same tests run against our headless desktop on
 // Linux and against the system under Wine, so the two must behave alike.
+#include "host/window_pixels.h"
 #include "platform/platform.h"
-#include "window_pixels.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using brvst::test::Pixels;
-using brvst::test::ReadWindowPixels;
+using brvst::host::Pixels;
+using brvst::host::ReadWindowPixels;
 
 const HINSTANCE kInstance = GetModuleHandleA(nullptr);
 constexpr uint32_t kRed = 0xFF0000;

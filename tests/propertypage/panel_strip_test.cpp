@@ -1,8 +1,8 @@
 // The strip above the editor: its buttons, what they show and the commands a click runs.
 #include "propertypage/panel_strip.h"
 #include "com/adapter_resources.h"
+#include "host/window_pixels.h"
 #include "propertypage/adapter_property_page.h"
-#include "window_pixels.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -119,7 +119,7 @@ TEST_F(PanelStrip, ButtonsSitSideBySideInTheStripAndShowTheirTexts) {
     }
   }
   EXPECT_LT(buttons.back().right, client.right);
-  const test::Pixels shown = test::ReadWindowPixels(host);
+  const host::Pixels shown = host::ReadWindowPixels(host);
   ASSERT_GT(shown.width, 0);
   for (const RECT& button : buttons) {
     int ink = 0;

@@ -1,7 +1,7 @@
 // The generic parameter panel: what it draws, how a drag changes a parameter, and rows kept
 // consistent while other threads set parameters.
 #include "editor_test_support.h"
-#include "window_pixels.h"
+#include "host/window_pixels.h"
 
 #include "com/adapter_resources.h"
 #include "propertypage/adapter_property_page.h"
@@ -16,6 +16,9 @@
 namespace brvst::test {
 namespace {
 
+using host::Pixels;
+using host::ReadBitmapPixels;
+using host::ReadWindowPixels;
 using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::FloatEq;

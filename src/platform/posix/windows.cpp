@@ -333,6 +333,8 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     Release(window);
     return nullptr;
   }
+  // A window is drawn once it is there, as on Windows.
+  InvalidateRect(window->handle, nullptr, TRUE);
   return window->handle;
 }
 
@@ -713,7 +715,8 @@ BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int width,
     }
     client = ClientRect(*window);
   }
-  // What DefWindowProc makes of WM_WINDOWPOSCHANGED: the new client size.
+  // What DefWindowProc makes of WM_WINDOWPOSCHANGED: the new client size, drawn afresh.
+  if (resized) InvalidateRect(handle, nullptr, TRUE);
   if (resized)
     SendMessageA(handle, WM_SIZE, 0,
                  MAKELPARAM(client.right - client.left, client.bottom - client.top));

@@ -1,4 +1,5 @@
-// What a window shows, or a bitmap holds, read back through GDI as any Windows program reads it.
+// What a window shows, or a bitmap holds, read back through GDI as any Windows program reads it:
+// for pictures of the property page and for tests of what it draws.
 #pragma once
 
 #include "platform/platform.h"
@@ -6,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace brvst::test {
+namespace brvst::host {
 
 struct Pixels {
   LONG width = 0;
@@ -20,4 +21,4 @@ Pixels ReadWindowPixels(HWND window);
 // A bitmap's pixels.
 Pixels ReadBitmapPixels(HBITMAP bitmap);
 
-}  // namespace brvst::test
+}  // namespace brvst::host

@@ -1,6 +1,6 @@
-#include "window_pixels.h"
+#include "host/window_pixels.h"
 
-namespace brvst::test {
+namespace brvst::host {
 namespace {
 
 Pixels Read(HDC dc, HBITMAP bitmap, LONG width, LONG height) {
@@ -54,4 +54,4 @@ Pixels ReadBitmapPixels(HBITMAP bitmap) {
   return pixels;
 }
 
-}  // namespace brvst::test
+}  // namespace brvst::host
