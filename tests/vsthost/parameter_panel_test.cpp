@@ -36,11 +36,16 @@ int BarWidth(const Pixels& shown, int32_t row) {
   return width;
 }
 
-// Sends a mouse message the way a user makes one: the cursor moves, then the message is posted.
+// A mouse message as a user makes one: the cursor moves, then the message is posted. Windows
+// makes a move message of its own for the cursor's move; it is dropped, so that each step is
+// one message on every platform.
 void Mouse(HWND window, UINT message, LONG x, LONG y) {
   POINT screen{x, y};
   ClientToScreen(window, &screen);
   SetCursorPos(screen.x, screen.y);
+  MSG own;
+  while (PeekMessageA(&own, nullptr, WM_MOUSEMOVE, WM_MOUSEMOVE, PM_REMOVE)) {
+  }
   PostMessageA(window, message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, MAKELPARAM(x, y));
   PumpMessages();
 }

@@ -62,20 +62,6 @@ HWND FindWindowToPaint(WindowSystem& system, const std::vector<HWND>& windows, H
   return nullptr;
 }
 
-// The screen position of a window's client origin (under the lock).
-bool ClientOrigin(WindowSystem& system, HWND handle, POINT& origin) {
-  origin = POINT{0, 0};
-  while (handle != nullptr) {
-    auto w = system.windows.find(handle);
-    if (w == system.windows.end()) return false;
-    const RECT insets = NonClientInsets(w->second->style, w->second->exStyle);
-    origin.x += w->second->rect.left + insets.left;
-    origin.y += w->second->rect.top + insets.top;
-    handle = w->second->parent;
-  }
-  return true;
-}
-
 void PaintNow(HWND handle) {
   WindowSystem& system = WindowSystem::Get();
   std::vector<HWND> children;
@@ -216,22 +202,14 @@ BOOL WINAPI SetCursorPos(int x, int y) {
 }
 
 BOOL WINAPI ClientToScreen(HWND window, POINT* point) {
-  WindowSystem& system = WindowSystem::Get();
-  Lock lock(system.mutex);
-  POINT origin;
-  if (point == nullptr || !ClientOrigin(system, window, origin)) return FALSE;
-  point->x += origin.x;
-  point->y += origin.y;
+  if (point == nullptr || !IsWindow(window)) return FALSE;
+  MapWindowPoints(window, nullptr, point, 1);
   return TRUE;
 }
 
 BOOL WINAPI ScreenToClient(HWND window, POINT* point) {
-  WindowSystem& system = WindowSystem::Get();
-  Lock lock(system.mutex);
-  POINT origin;
-  if (point == nullptr || !ClientOrigin(system, window, origin)) return FALSE;
-  point->x -= origin.x;
-  point->y -= origin.y;
+  if (point == nullptr || !IsWindow(window)) return FALSE;
+  MapWindowPoints(nullptr, window, point, 1);
   return TRUE;
 }
 
