@@ -179,5 +179,28 @@ TEST(PanelConcurrency, AutomationWhileThePanelPaints) {
   EXPECT_EQ(BarWidth(ReadWindowPixels(open.host), 1), 50);
 }
 
+// The page opens and closes the editor while the streaming thread automates: the panel it shows
+// to goes away only between two of its calls.
+TEST(PanelConcurrency, AutomationWhileTheEditorOpensAndCloses) {
+  OpenEditorHost open("probe_effect.dll");
+  VstPlugInstance& plugin = open.plugin();
+  std::atomic<bool> done{false};
+  std::thread streaming([&] {
+    for (int round = 0; round < 3000; ++round)
+      plugin.SetParameter(round % 4, static_cast<float>(round % 100) / 100.0f);
+    done = true;
+  });
+  int cycles = 0;
+  while (!done || cycles < 10) {
+    plugin.CloseEditor();
+    plugin.OpenEditor(open.host);
+    PumpMessages();
+    ++cycles;
+  }
+  streaming.join();
+  ASSERT_NE(open.panel(), nullptr);
+  for (int32_t i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(open.panel()->values[i], plugin.GetParameter(i));
+}
+
 }  // namespace
 }  // namespace brvst::test
