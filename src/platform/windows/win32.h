@@ -11,6 +11,12 @@
 #include <unknwn.h>
 #include <windows.h>
 
+// From windowsx.h, without the rest of its macros.
+#ifndef GET_X_LPARAM
+#define GET_X_LPARAM(lp) ((int)(short)LOWORD(lp))
+#define GET_Y_LPARAM(lp) ((int)(short)HIWORD(lp))
+#endif
+
 // A UTF-16 string literal as the platform's WCHAR string.
 #define W16(s) L"" s
 
