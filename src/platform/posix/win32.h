@@ -710,3 +710,54 @@ BRVST_PLATFORM_API LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR nam
                                                 LPDWORD nameLength, LPDWORD reserved, LPDWORD type,
                                                 LPBYTE data, LPDWORD size);
 }
+
+// ---------------------------------------------------------------------------------------------
+// The common file dialogs (answered by the desktop, platform/posix/desktop.h) and the desktop
+// window.
+typedef UINT_PTR(CALLBACK* LPOFNHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef struct tagOFNA {
+  DWORD lStructSize;
+  HWND hwndOwner;
+  HINSTANCE hInstance;
+  LPCSTR lpstrFilter;
+  LPSTR lpstrCustomFilter;
+  DWORD nMaxCustFilter;
+  DWORD nFilterIndex;
+  LPSTR lpstrFile;
+  DWORD nMaxFile;
+  LPSTR lpstrFileTitle;
+  DWORD nMaxFileTitle;
+  LPCSTR lpstrInitialDir;
+  LPCSTR lpstrTitle;
+  DWORD Flags;
+  WORD nFileOffset;
+  WORD nFileExtension;
+  LPCSTR lpstrDefExt;
+  LPARAM lCustData;
+  LPOFNHOOKPROC lpfnHook;
+  LPCSTR lpTemplateName;
+  void* pvReserved;
+  DWORD dwReserved;
+  DWORD FlagsEx;
+} OPENFILENAMEA, *LPOPENFILENAMEA;
+// The structure as it was before the Windows 2000 fields.
+#define OPENFILENAME_SIZE_VERSION_400A (offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR))
+
+#define OFN_OVERWRITEPROMPT 0x00000002
+#define OFN_PATHMUSTEXIST 0x00000800
+#define OFN_FILEMUSTEXIST 0x00001000
+#define OFN_EXPLORER 0x00080000
+#define OFN_LONGNAMES 0x00200000
+
+#define CDERR_STRUCTSIZE 0x0001
+#define CDERR_INITIALIZATION 0x0002
+#define CDERR_MEMALLOCFAILURE 0x0009
+#define FNERR_INVALIDFILENAME 0x3002
+#define FNERR_BUFFERTOOSMALL 0x3003
+
+extern "C" {
+BRVST_PLATFORM_API BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA dialog);
+BRVST_PLATFORM_API BOOL WINAPI GetSaveFileNameA(LPOPENFILENAMEA dialog);
+BRVST_PLATFORM_API DWORD WINAPI CommDlgExtendedError();
+BRVST_PLATFORM_API HWND WINAPI GetDesktopWindow();
+}

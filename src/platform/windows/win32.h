@@ -10,6 +10,8 @@
 #include <objbase.h>
 #include <unknwn.h>
 #include <windows.h>
+// The common file dialogs, which WIN32_LEAN_AND_MEAN leaves out.
+#include <commdlg.h>
 
 // A UTF-16 string literal as the platform's WCHAR string.
 #define W16(s) L"" s
