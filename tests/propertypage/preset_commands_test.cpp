@@ -64,27 +64,16 @@ class PresetCommands : public ::testing::Test {
     return (root / relative).make_preferred().string();
   }
 
-  void CreateKey() {
+  // The plug-in's key, with `folder` remembered in it when one is given.
+  void CreateKey(const std::string& folder = {}) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
+    if (!folder.empty())
+      RegSetValueExA(key, "PresetPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                     static_cast<DWORD>(folder.size() + 1));
     RegCloseKey(key);
-  }
-
-  void StoreFolder(const std::string& folder) {
-    CreateKey();
-    ASSERT_EQ(RegSetKeyValueText("PresetPath", folder), ERROR_SUCCESS);
-  }
-
-  LSTATUS RegSetKeyValueText(const char* name, const std::string& text) {
-    HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, KEY_ALL_ACCESS, &key);
-    if (status != ERROR_SUCCESS) return status;
-    status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                            static_cast<DWORD>(text.size() + 1));
-    RegCloseKey(key);
-    return status;
   }
 
   // The remembered folder; "(no key)" or "(no value)" when there is none.
@@ -118,7 +107,7 @@ TEST_F(PresetCommands, LoadPresetStartsInTheRememberedFolderAndRemembersTheNewOn
   }
   const float saved = plugin().GetParameter(0);
   plugin().SetParameter(0, 0.875f);
-  StoreFolder(Path("presets"));
+  CreateKey(Path("presets"));
 
   DesktopScript script;
   script.Queue(Answer::File(preset));
@@ -200,7 +189,7 @@ TEST_F(PresetCommands, WithoutTheKeyNoFolderIsOfferedOrStored) {
 }
 
 TEST_F(PresetCommands, CancelChangesNothing) {
-  StoreFolder(Path("presets"));
+  CreateKey(Path("presets"));
   const float before = plugin().GetParameter(0);
   DesktopScript script;
   script.Queue(Answer::Cancel());
@@ -217,7 +206,7 @@ TEST_F(PresetCommands, CancelChangesNothing) {
 
 TEST_F(PresetCommands, AFileThatCannotBeOpenedIsReportedAndNotHandedOn) {
   if (RealWindows()) GTEST_SKIP() << "the system's dialog refuses a folder that does not exist";
-  StoreFolder(Path("presets"));
+  CreateKey(Path("presets"));
   const float before = plugin().GetParameter(0);
   DesktopScript script;
   // A folder that does not exist: the file can be neither read nor created.
@@ -280,7 +269,7 @@ TEST_F(PresetCommands, RenameShowsTheCurrentNameAndKeepsTwentyThreeCharacters) {
 }
 
 TEST_F(PresetCommands, DoNothingWithoutAFilter) {
-  StoreFolder(Path("presets"));
+  CreateKey(Path("presets"));
   IUnknown* object = static_cast<IBaseFilter*>(probe.filter.get());
   ASSERT_EQ(page->SetObjects(0, &object), S_OK);
   probe.hold.Reset();
