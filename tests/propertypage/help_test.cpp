@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -45,6 +46,9 @@ class RegisteredControl {
   RegisteredControl(const RegisteredControl&) = delete;
   RegisteredControl& operator=(const RegisteredControl&) = delete;
 
+  // The file registered before the test ("" when there was none).
+  const std::string& previous() const { return previous_; }
+
   void Set(const std::string& path) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, kControlKey, 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -71,6 +75,20 @@ TEST(Help, LoadsTheControlOnceAndAsksForTheFileBesideTheAdapter) {
   ASSERT_NE(getState, nullptr);
   const HelpProbeState& state = *getState();
 
+  if (RealWindows()) {
+    SCOPED_TRACE("the system's own registration");
+    std::string registeredFile = registered.previous();
+    for (char& c : registeredFile)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_NE(registeredFile.find("hhctrl.ocx"), std::string::npos) << registeredFile;
+    ResetHelpForTesting();
+    CallHtmlHelp(nullptr, nullptr, kCloseAll, 0);
+    HMODULE system = GetModuleHandleA("hhctrl.ocx");
+    ASSERT_NE(system, nullptr);
+    EXPECT_EQ(HelpStateForTesting().module, system);
+    EXPECT_EQ(HelpStateForTesting().entry,
+              reinterpret_cast<void*>(GetProcAddress(system, MAKEINTRESOURCEA(14))));
+  }
   {
     SCOPED_TRACE("the registered control");
     ResetHelpForTesting();
