@@ -91,6 +91,14 @@ class PresetCommands : public ::testing::Test {
 
   VstPlugInstance& plugin() const { return probe.plugin(); }
 
+  // Writes what the instance's `save` writes to `path`, as the commands would.
+  void SaveTo(void (VstPlugInstance::*save)(FILE*), const std::string& path) const {
+    FILE* out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    (plugin().*save)(out);
+    std::fclose(out);
+  }
+
   ProbeFilter probe{"probe_effect.dll"};
   std::string keyName;
   fs::path root;
@@ -99,12 +107,7 @@ class PresetCommands : public ::testing::Test {
 
 TEST_F(PresetCommands, LoadPresetStartsInTheRememberedFolderAndRemembersTheNewOne) {
   const std::string preset = Path("other/a.fxp");
-  {
-    FILE* out = std::fopen(preset.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    plugin().SavePreset(out);
-    std::fclose(out);
-  }
+  SaveTo(&VstPlugInstance::SavePreset, preset);
   const float saved = plugin().GetParameter(0);
   plugin().SetParameter(0, 0.875f);
   CreateKey(Path("presets"));
@@ -154,12 +157,7 @@ TEST_F(PresetCommands, SavesAppendTheExtensionToEveryName) {
 
 TEST_F(PresetCommands, LoadBankTakesAFileChosenUnderAllFiles) {
   const std::string bank = Path("other/bank.dat");
-  {
-    FILE* out = std::fopen(bank.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    plugin().SaveBank(out);
-    std::fclose(out);
-  }
+  SaveTo(&VstPlugInstance::SaveBank, bank);
   const float saved = plugin().GetParameter(1);
   plugin().SetParameter(1, 0.125f);
 
