@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config python3 ccache
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libsndfile1-dev libcli11-dev
+  libsndfile1-dev libcli11-dev libpng-dev
 )
 if [ "${1:-}" != --main ]; then
   packages+=(

@@ -10,6 +10,19 @@
 #include "platform/posix/win32.h"
 #endif
 
+namespace brvst::platform {
+
+// Whether a VST 2 plug-in's own editor can be shown. A plug-in editor wants a native window of
+// the system to open in: a Win32 window on Windows; on Linux an X11 window, which the headless
+// desktop does not have, so there plug-ins with an editor get the generic parameter panel.
+#if defined(_WIN32)
+inline constexpr bool kPluginEditorsShown = true;
+#else
+inline constexpr bool kPluginEditorsShown = false;
+#endif
+
+}  // namespace brvst::platform
+
 // A procedure address (GetProcAddress) as the function type the caller knows it to have. The
 // detour through void(*)() is the conversion compilers accept between function types.
 template <class Function>

@@ -312,14 +312,6 @@ bool VstPlugInstance::Unload() {
   return true;
 }
 
-void VstPlugInstance::OpenEditor(HWND) {
-  // Plug-in editors are shown by the editor windows, which this build does not open yet.
-}
-
-void VstPlugInstance::CloseEditor() {
-  editorOpen = false;
-}
-
 void VstPlugInstance::Resume(int32_t, int32_t sampleRate, int32_t newBlockSize) {
   if (effect == nullptr || effect->dispatcher == nullptr) return;
   // The new buffers first: without them nothing changes, and a running plug-in goes on at its
@@ -401,8 +393,7 @@ void VstPlugInstance::Process(float** buffers, int32_t frames, vst2::VstEvents* 
 }
 
 void VstPlugInstance::Idle() {
-  if (editorOpen && effect != nullptr && effect->dispatcher != nullptr &&
-      (effect->flags & vst2::effFlagsHasEditor) != 0) {
+  if (editorOpen && effect != nullptr && effect->dispatcher != nullptr && ShowsOwnEditor()) {
     Dispatch(vst2::effEditIdle);
     Dispatch(vst2::effIdle);
   }
@@ -464,6 +455,7 @@ void VstPlugInstance::SetProgram(int32_t index) {
   if (effect != nullptr && index >= 0 && index < effect->numPrograms)
     Dispatch(vst2::effSetProgram, index, index);
   if (HWND page = owner->AttachedPageWindow()) InvalidateRect(page, nullptr, TRUE);
+  std::lock_guard<std::mutex> lock(panelLock);
   if (panel != nullptr)
     for (int32_t i = 0; i < numParams; ++i) panel->ShowParameter(i, GetParameter(i));
 }
@@ -547,6 +539,7 @@ void VstPlugInstance::SetParameter(int32_t index, float value) {
       SettingParameter setting(this);
       effect->setParameter(effect, index, value);
     }
+    std::lock_guard<std::mutex> lock(panelLock);
     if (panel != nullptr) panel->ShowParameter(index, value);
   }
   owner->SetDirty(TRUE);

@@ -20,10 +20,9 @@ class AdapterFilter;
 // Something that shows parameter values (the generic parameter panel).
 class ParameterView {
  public:
+  virtual ~ParameterView() = default;
+  // Any thread that sets parameters calls it, under the instance's panelLock.
   virtual void ShowParameter(int32_t index, float value) = 0;
-
- protected:
-  ~ParameterView() = default;
 };
 
 // The window that holds an open editor (the editor area of the property page).
@@ -74,8 +73,12 @@ class VstPlugInstance {
   virtual void Load(const char* dllPath);
   // Closes the editor, suspends, closes the plug-in and frees its library. Always true.
   virtual bool Unload();
+  // Opens the plug-in's editor in `parent`, or the generic parameter panel where the plug-in has
+  // no editor or the platform cannot show it (editor_windows.cpp).
   virtual void OpenEditor(HWND parent);
   virtual void CloseEditor();
+  // Whether the plug-in's own editor is what OpenEditor shows.
+  bool ShowsOwnEditor() const;
   // The editor area's window (PlugWndClass) while the editor is open, else null.
   HWND EditorWindowHandle() const;
   // Brings the plug-in into the running state with fresh work buffers (suspending it first when
@@ -133,7 +136,10 @@ class VstPlugInstance {
   double TempoNow();
 
   // The state other parts read, under the names they use.
+  // Written on the window thread, used by every thread that sets parameters: under panelLock,
+  // which CloseEditor takes before it deletes the panel.
   ParameterView* panel = nullptr;
+  std::mutex panelLock;
   PlugWnd* plugWindow = nullptr;
   AdapterFilter* const owner;
   HWND wrapperWindow = nullptr;

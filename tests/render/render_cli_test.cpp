@@ -5,6 +5,7 @@
 #include "tools/render/audio_file.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -429,6 +430,61 @@ TEST(RenderCliHost, MistakesInTheHostsOptionsAreOneLine) {
     EXPECT_NE(run.err.find(c.says), std::string::npos) << what;
     EXPECT_FALSE(fs::exists(output.path)) << what;
   }
+}
+
+// A picture of the page: 8-bit RGB pixels of the PNG file, 0x00RRGGBB, rows top-down.
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;
+  uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+Picture ReadPng(const std::string& path) {
+  Picture picture;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return picture;
+  image.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return picture;
+  picture.width = static_cast<int>(image.width);
+  picture.height = static_cast<int>(image.height);
+  for (size_t i = 0; i + 2 < rgb.size(); i += 3)
+    picture.pixels.push_back(uint32_t{rgb[i]} << 16 | uint32_t{rgb[i + 1]} << 8 | rgb[i + 2]);
+  return picture;
+}
+
+// Where a row's value bar differs from the empty groove of a row at 0, left to right.
+int BarWidth(const Picture& picture, int row, int emptyRow) {
+  constexpr int kPanelTop = 19;
+  const int y = kPanelTop + 20 * row + 14;
+  const int emptyY = kPanelTop + 20 * emptyRow + 14;
+  int width = 0;
+  while (width < 200 && picture.At(20 + width, y) != picture.At(20 + width, emptyY)) ++width;
+  return width;
+}
+
+TEST(RenderCli, PanelPictureShowsThePageAtItsSizeWithBarsAsWideAsTheValues) {
+  const std::string png = testing::TempDir() + "brvst_panel_" + std::to_string(getpid()) + ".png";
+  const Outcome run = Render(
+      {"--panel", png, "--plugin", kProbe, "--param", "0=0.5", "--param", "1=1", "--param", "2=0"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const Picture picture = ReadPng(png);
+  std::remove(png.c_str());
+  ASSERT_EQ(picture.width, 875);  // the page's reported size: the record's editor and the strip
+  ASSERT_EQ(picture.height, 171 + 19);
+  EXPECT_EQ(BarWidth(picture, 0, 2), 100);
+  EXPECT_EQ(BarWidth(picture, 1, 2), 200);
+  EXPECT_EQ(BarWidth(picture, 3, 2), 80);  // the probe's own 0.4
+}
+
+TEST(RenderCli, PanelTakesNoAudioAndNoInfo) {
+  const std::string png = testing::TempDir() + "brvst_panel_usage.png";
+  EXPECT_EQ(Render({"--panel", png, "in.wav", "-o", "out.wav"}).status, 2);
+  EXPECT_EQ(Render({"--panel", png, "--info"}).status, 2);
+  EXPECT_FALSE(fs::exists(png));
 }
 
 }  // namespace

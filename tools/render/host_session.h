@@ -52,9 +52,11 @@ class HostSession {
   void Install(RenderOptions& options, int sampleRate);
   // Writes the files asked for after the render. False with one line in `error`.
   bool SaveFiles(AdapterFilter& filter, std::string& error);
+  // Loads the state, bank and preset files and sets the program, parameters and automation, as
+  // when the filter connects; also before a picture of the page. False with one line in `error`.
+  bool Connected(AdapterFilter& filter, std::string& error);
 
  private:
-  bool Connected(AdapterFilter& filter, std::string& error);
   bool Running(AdapterFilter& filter, std::string& error);
   bool BeforeBlock(AdapterFilter& filter, int64_t start, int64_t frames, std::string& error);
   bool Finished(AdapterFilter& filter, std::string& error);

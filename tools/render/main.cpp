@@ -3,6 +3,7 @@
 #include "tools/render/host_session.h"
 #include "tools/render/load_diagnosis.h"
 #include "tools/render/message_catcher.h"
+#include "tools/render/panel_picture.h"
 #include "tools/render/plugin_choice.h"
 #include "tools/render/plugin_info.h"
 #include "tools/render/progress.h"
@@ -189,6 +190,20 @@ int RunRender(brvst::PluginRecord& record, const Job& job) {
   return 0;
 }
 
+// A picture of the property page, after the files, program and parameters asked for.
+int ShowPanel(brvst::PluginRecord& record, const Job& job, const std::string& picture) {
+  MessageCatcher catcher;
+  HostSession session(job.session, catcher);
+  std::string error;
+  if (!session.Prepare(error)) return Fail(error);
+  auto filter = BuildFilter(record, error);
+  if (!filter || filter->Plugin == nullptr || filter->Plugin->effect == nullptr)
+    return FailToLoad(record, filter.get(), catcher);
+  if (!session.Connected(*filter, error) || !WritePanelPicture(*filter, picture, error))
+    return Fail(error);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -205,13 +220,21 @@ int main(int argc, char** argv) {
       "               [--save-fxp F] [--save-fxb F] [--save-state F]\n"
       "               [INPUT] -o OUTPUT          (INPUT, --midi or both)\n"
       "  brvst-render --info [--plugin PATH]\n"
+      "  brvst-render --panel FILE.png [--plugin PATH] [--program N] [--param INDEX=VALUE]...\n"
+      "               [--load-state F] [--load-fxb F] [--load-fxp F]\n"
       "Exit status: 0 success, 1 a failed render, 2 a usage error.");
   bool info = false;
+  std::string panel;
   bool noCompensation = false;
   std::string pluginPath;
   Job job;
   app.add_flag("--info", info,
                "Print what the plug-in offers: channels, latency, parameters, programs");
+  app.add_option("--panel", panel,
+                 CanWritePng()
+                     ? "Writes the property page as a host shows it (the button strip, then the "
+                       "generic parameter panel or the editor frame) to FILE.png"
+                     : "Not in this build: it has no PNG library (the Linux build writes them)");
   app.add_option("--plugin", pluginPath,
                  "VST 2 plug-in to wrap (default: the adapter's own VID 84.dll)");
   app.add_option("--block", job.options.blockFrames, "Frames per media sample (default 1024)")
@@ -280,9 +303,14 @@ int main(int argc, char** argv) {
     job.session.params.emplace_back(index, value);
   }
 
-  if (info && (!job.input.empty() || !job.output.empty()))
-    return Fail("--info takes no INPUT or OUTPUT (see --help)", kUsage);
-  if (!info && ((job.input.empty() && job.session.midiFile.empty()) || job.output.empty()))
+  if (info && !panel.empty()) return Fail("give --info or --panel, not both", kUsage);
+  if ((info || !panel.empty()) && (!job.input.empty() || !job.output.empty()))
+    return Fail(std::string(info ? "--info" : "--panel") + " takes no INPUT or OUTPUT (see --help)",
+                kUsage);
+  if (!panel.empty() && !CanWritePng())
+    return Fail("--panel: this build writes no PNG files (it has no PNG library)", kUsage);
+  if (!info && panel.empty() &&
+      ((job.input.empty() && job.session.midiFile.empty()) || job.output.empty()))
     return Fail("give INPUT, --midi FILE or both, and -o OUTPUT (see --help)", kUsage);
 
   brvst::PluginRecord record;
@@ -292,5 +320,6 @@ int main(int argc, char** argv) {
   } else if (!RecordForPath(pluginPath, record)) {
     return Fail(pluginPath + ": the path is too long for a plug-in record");
   }
+  if (!panel.empty()) return ShowPanel(record, job, panel);
   return info ? ShowInfo(record) : RunRender(record, job);
 }

@@ -40,6 +40,9 @@ bool DefaultRecord(PluginRecord& record) {
 }
 
 bool RecordForPath(const std::string& path, PluginRecord& record) {
+  // The adapter's resources (dialogs, the panel's bitmaps) are the renderer's own, as with the
+  // default record.
+  SetModuleInstance(GetModuleHandleA(nullptr));
   PluginRecord r;
   if (!MakeDefaultRecord("", r)) return false;
   if (path.size() >= sizeof r.DllPath) return false;

@@ -138,6 +138,7 @@ HFONT WINAPI CreateFontA(int height, int width, int escapement, int orientation,
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ object) {
+  if (IsStockObject(object)) return TRUE;
   return object != nullptr && GdiObjects::Get().Remove(object) ? TRUE : FALSE;
 }
 

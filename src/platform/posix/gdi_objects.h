@@ -23,7 +23,11 @@ struct GdiFont {
   LOGFONTA font{};
 };
 
-using GdiObject = std::variant<GdiBitmap, GdiFont>;
+struct GdiBrush {
+  COLORREF colour = 0;
+};
+
+using GdiObject = std::variant<GdiBitmap, GdiFont, GdiBrush>;
 
 class GdiObjects {
  public:
@@ -52,5 +56,8 @@ class GdiObjects {
 // Decodes a packed device-independent bitmap (BITMAPINFOHEADER, colour table, rows) of 1, 4, 8,
 // 24 or 32 bits per pixel without compression. False for anything else or a truncated one.
 bool DecodePackedDib(const uint8_t* dib, size_t size, GdiBitmap& bitmap);
+
+// Whether `object` is one of GetStockObject's, which DeleteObject leaves alone (painting.cpp).
+bool IsStockObject(HGDIOBJ object);
 
 }  // namespace brvst::platform

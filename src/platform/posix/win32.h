@@ -345,6 +345,7 @@ struct POINT {
   LONG x;
   LONG y;
 };
+typedef POINT* LPPOINT;
 struct SIZE {
   LONG cx;
   LONG cy;
@@ -491,6 +492,9 @@ struct WNDCLASSA {
 #define GWL_EXSTYLE (-20)
 #define GWLP_USERDATA (-21)
 
+#define SW_HIDE 0
+#define SW_SHOW 5
+
 #define SWP_NOSIZE 0x0001
 #define SWP_NOMOVE 0x0002
 #define SWP_NOZORDER 0x0004
@@ -539,6 +543,8 @@ BRVST_PLATFORM_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPAR
                                                  LPARAM lParam);
 BRVST_PLATFORM_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 BRVST_PLATFORM_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
+BRVST_PLATFORM_API BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
+BRVST_PLATFORM_API int WINAPI MapWindowPoints(HWND from, HWND to, LPPOINT points, UINT count);
 BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y,
                                              int width, int height, UINT flags);
 BRVST_PLATFORM_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
@@ -709,6 +715,102 @@ BRVST_PLATFORM_API LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR nam
 BRVST_PLATFORM_API LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name,
                                                 LPDWORD nameLength, LPDWORD reserved, LPDWORD type,
                                                 LPBYTE data, LPDWORD size);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Painting, timers and input of the headless desktop (painting.cpp, input.cpp;
+// platform/posix/desktop_testing.h has the clock and the read-back for tests).
+typedef DWORD COLORREF;
+typedef VOID(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+
+#define RGB(r, g, b) \
+  ((COLORREF)(((BYTE)(r)) | ((WORD)((BYTE)(g)) << 8) | (((DWORD)(BYTE)(b)) << 16)))
+#define GetRValue(c) ((BYTE)(c))
+#define GetGValue(c) ((BYTE)(((WORD)(c)) >> 8))
+#define GetBValue(c) ((BYTE)((c) >> 16))
+#define GET_X_LPARAM(lp) ((int)(short)LOWORD(lp))
+#define GET_Y_LPARAM(lp) ((int)(short)HIWORD(lp))
+
+struct PAINTSTRUCT {
+  HDC hdc;
+  BOOL fErase;
+  RECT rcPaint;
+  BOOL fRestore;
+  BOOL fIncUpdate;
+  BYTE rgbReserved[32];
+};
+typedef PAINTSTRUCT* LPPAINTSTRUCT;
+
+struct BITMAPINFO {
+  BITMAPINFOHEADER bmiHeader;
+  RGBQUAD bmiColors[1];
+};
+typedef BITMAPINFO* LPBITMAPINFO;
+
+#define WM_SETFOCUS 0x0007
+#define WM_QUIT 0x0012
+#define WM_CAPTURECHANGED 0x0215
+#define DLGC_WANTALLKEYS 0x0004
+#define MK_LBUTTON 0x0001
+#define SW_SHOWNORMAL 1
+#define SRCCOPY 0x00CC0020
+#define TRANSPARENT 1
+#define OPAQUE 2
+#define DIB_RGB_COLORS 0
+#define DT_TOP 0x0000
+#define DT_LEFT 0x0000
+#define DT_CENTER 0x0001
+#define DT_RIGHT 0x0002
+#define DT_VCENTER 0x0004
+#define DT_BOTTOM 0x0008
+#define DT_SINGLELINE 0x0020
+#define DT_NOCLIP 0x0100
+#define DT_CALCRECT 0x0400
+#define WHITE_BRUSH 0
+#define LTGRAY_BRUSH 1
+#define GRAY_BRUSH 2
+#define BLACK_BRUSH 4
+#define SYSTEM_FONT 13
+#define DEFAULT_GUI_FONT 17
+
+extern "C" {
+BRVST_PLATFORM_API UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse,
+                                            TIMERPROC procedure);
+BRVST_PLATFORM_API BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
+BRVST_PLATFORM_API BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
+BRVST_PLATFORM_API BOOL WINAPI TranslateMessage(const MSG* msg);
+BRVST_PLATFORM_API VOID WINAPI PostQuitMessage(int exitCode);
+BRVST_PLATFORM_API LRESULT WINAPI CallWindowProcA(WNDPROC procedure, HWND window, UINT message,
+                                                  WPARAM wParam, LPARAM lParam);
+BRVST_PLATFORM_API HWND WINAPI SetCapture(HWND window);
+BRVST_PLATFORM_API BOOL WINAPI ReleaseCapture();
+BRVST_PLATFORM_API HWND WINAPI GetCapture();
+BRVST_PLATFORM_API BOOL WINAPI GetCursorPos(POINT* point);
+BRVST_PLATFORM_API BOOL WINAPI SetCursorPos(int x, int y);
+BRVST_PLATFORM_API BOOL WINAPI ClientToScreen(HWND window, POINT* point);
+BRVST_PLATFORM_API BOOL WINAPI ScreenToClient(HWND window, POINT* point);
+BRVST_PLATFORM_API BOOL WINAPI ShowWindow(HWND window, int command);
+BRVST_PLATFORM_API BOOL WINAPI IsWindowVisible(HWND window);
+BRVST_PLATFORM_API BOOL WINAPI UpdateWindow(HWND window);
+BRVST_PLATFORM_API HDC WINAPI GetDC(HWND window);
+BRVST_PLATFORM_API int WINAPI ReleaseDC(HWND window, HDC dc);
+BRVST_PLATFORM_API HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint);
+BRVST_PLATFORM_API BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT* paint);
+BRVST_PLATFORM_API HDC WINAPI CreateCompatibleDC(HDC dc);
+BRVST_PLATFORM_API HBITMAP WINAPI CreateCompatibleBitmap(HDC dc, int width, int height);
+BRVST_PLATFORM_API BOOL WINAPI DeleteDC(HDC dc);
+BRVST_PLATFORM_API HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object);
+BRVST_PLATFORM_API HGDIOBJ WINAPI GetStockObject(int object);
+BRVST_PLATFORM_API HBRUSH WINAPI CreateSolidBrush(COLORREF colour);
+BRVST_PLATFORM_API BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC source,
+                                      int sourceX, int sourceY, DWORD rop);
+BRVST_PLATFORM_API int WINAPI FillRect(HDC dc, const RECT* rect, HBRUSH brush);
+BRVST_PLATFORM_API COLORREF WINAPI SetTextColor(HDC dc, COLORREF colour);
+BRVST_PLATFORM_API COLORREF WINAPI SetBkColor(HDC dc, COLORREF colour);
+BRVST_PLATFORM_API int WINAPI SetBkMode(HDC dc, int mode);
+BRVST_PLATFORM_API int WINAPI DrawTextA(HDC dc, LPCSTR text, int count, LPRECT rect, UINT format);
+BRVST_PLATFORM_API int WINAPI GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits,
+                                        LPBITMAPINFO info, UINT usage);
 }
 
 // ---------------------------------------------------------------------------------------------

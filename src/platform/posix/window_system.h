@@ -56,6 +56,9 @@ struct Window {
   DWORD thread = 0;
   bool destroying = false;
   std::unique_ptr<DialogState> dialog;  // windows of the dialog class
+  // Top-level windows: what device contexts drew on the client area, 0x00RRGGBB, rows top-down.
+  std::vector<uint32_t> surface;
+  SIZE surfaceSize{};
 };
 
 class WindowSystem {
@@ -87,6 +90,15 @@ LRESULT CALLBACK StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 LRESULT CALLBACK EditWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 inline constexpr ATOM kDialogClassAtom = 0x8002;
+
+// The message PeekMessageA makes when nothing was posted: WM_PAINT for a window of this thread
+// that needs painting, else WM_TIMER for a timer that is due (input.cpp). Called under the lock.
+bool SynthesizedMessage(WindowSystem& system, MSG& msg, HWND window, UINT filterMin, UINT filterMax,
+                        bool remove);
+// Whether `window` is `ancestor` or one of its descendants (under the lock).
+bool IsWindowOrDescendant(WindowSystem& system, HWND window, HWND ancestor);
+// The client area of a window, with its origin at (0, 0).
+RECT ClientRectOf(const Window& window);
 
 class Desktop;
 // The desktop installed now, or the default one.

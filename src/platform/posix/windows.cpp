@@ -136,6 +136,14 @@ bool IsDescendant(WindowSystem& system, HWND window, HWND ancestor) {
 
 }  // namespace
 
+bool IsWindowOrDescendant(WindowSystem& system, HWND window, HWND ancestor) {
+  return IsDescendant(system, window, ancestor);
+}
+
+RECT ClientRectOf(const Window& window) {
+  return ClientRect(window);
+}
+
 WindowSystem& WindowSystem::Get() {
   // Never destroyed: windows may be torn down by static destructors and DllMain detach.
   static WindowSystem* system = new WindowSystem;
@@ -325,6 +333,8 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     Release(window);
     return nullptr;
   }
+  // A window is drawn once it is there, as on Windows.
+  InvalidateRect(window->handle, nullptr, TRUE);
   return window->handle;
 }
 
@@ -447,24 +457,32 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
   }
   WindowSystem& system = WindowSystem::Get();
   Lock lock(system.mutex);
-  auto queue = system.queues.find(GetCurrentThreadId());
-  if (queue == system.queues.end()) return FALSE;
+  auto& queue = system.queues[GetCurrentThreadId()];
   const HWND threadOnly = reinterpret_cast<HWND>(-1);
-  for (auto m = queue->second.begin(); m != queue->second.end(); ++m) {
+  for (auto m = queue.begin(); m != queue.end(); ++m) {
     if (window == threadOnly ? m->hwnd != nullptr
                              : window != nullptr && !IsDescendant(system, m->hwnd, window))
       continue;
     if ((filterMin != 0 || filterMax != 0) && (m->message < filterMin || m->message > filterMax))
       continue;
     *msg = *m;
-    if (removeMessage & PM_REMOVE) queue->second.erase(m);
+    if (removeMessage & PM_REMOVE) queue.erase(m);
     return TRUE;
   }
-  return FALSE;
+  return SynthesizedMessage(system, *msg, window, filterMin, filterMax,
+                            (removeMessage & PM_REMOVE) != 0)
+             ? TRUE
+             : FALSE;
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* msg) {
-  if (msg == nullptr || msg->hwnd == nullptr) return 0;
+  if (msg == nullptr) return 0;
+  // A timer with a procedure calls it instead of the window's.
+  if (msg->message == WM_TIMER && msg->lParam != 0) {
+    reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
+    return 0;
+  }
+  if (msg->hwnd == nullptr) return 0;
   return SendMessageA(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
@@ -697,10 +715,72 @@ BOOL WINAPI SetWindowPos(HWND handle, HWND insertAfter, int x, int y, int width,
     }
     client = ClientRect(*window);
   }
-  // What DefWindowProc makes of WM_WINDOWPOSCHANGED: the new client size.
+  // What DefWindowProc makes of WM_WINDOWPOSCHANGED: the new client size, drawn afresh.
+  if (resized) InvalidateRect(handle, nullptr, TRUE);
   if (resized)
-    SendMessageA(handle, WM_SIZE, 0, MAKELPARAM(client.right - client.left, client.bottom - client.top));
+    SendMessageA(handle, WM_SIZE, 0,
+                 MAKELPARAM(client.right - client.left, client.bottom - client.top));
   return TRUE;
+}
+
+namespace {
+
+// Where the client area's origin of `window` lies on the screen.
+POINT ClientOrigin(WindowSystem& system, const Window& window) {
+  const RECT insets = NonClientInsets(window.style, window.exStyle);
+  POINT origin{window.rect.left + insets.left, window.rect.top + insets.top};
+  if (window.parent != nullptr)
+    if (auto parent = system.Find(window.parent)) {
+      const POINT base = ClientOrigin(system, *parent);
+      origin.x += base.x;
+      origin.y += base.y;
+    }
+  return origin;
+}
+
+}  // namespace
+
+BOOL WINAPI GetWindowRect(HWND handle, LPRECT rect) {
+  if (rect == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  WindowSystem& system = WindowSystem::Get();
+  Lock lock(system.mutex);
+  auto window = system.Find(handle);
+  if (window == nullptr) return FALSE;
+  POINT base{0, 0};
+  if (window->parent != nullptr)
+    if (auto parent = system.Find(window->parent)) base = ClientOrigin(system, *parent);
+  *rect = RECT{window->rect.left + base.x, window->rect.top + base.y, window->rect.right + base.x,
+               window->rect.bottom + base.y};
+  return TRUE;
+}
+
+int WINAPI MapWindowPoints(HWND from, HWND to, LPPOINT points, UINT count) {
+  WindowSystem& system = WindowSystem::Get();
+  Lock lock(system.mutex);
+  // A null window stands for the screen.
+  POINT fromOrigin{0, 0};
+  POINT toOrigin{0, 0};
+  if (from != nullptr) {
+    auto window = system.Find(from);
+    if (window == nullptr) return 0;
+    fromOrigin = ClientOrigin(system, *window);
+  }
+  if (to != nullptr) {
+    auto window = system.Find(to);
+    if (window == nullptr) return 0;
+    toOrigin = ClientOrigin(system, *window);
+  }
+  const LONG dx = fromOrigin.x - toOrigin.x;
+  const LONG dy = fromOrigin.y - toOrigin.y;
+  for (UINT i = 0; points != nullptr && i < count; ++i) {
+    points[i].x += dx;
+    points[i].y += dy;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<int>(MAKELONG(static_cast<WORD>(dx), static_cast<WORD>(dy)));
 }
 
 }  // extern "C"

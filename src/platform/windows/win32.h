@@ -13,6 +13,12 @@
 // The common file dialogs, which WIN32_LEAN_AND_MEAN leaves out.
 #include <commdlg.h>
 
+// From windowsx.h, without the rest of its macros.
+#ifndef GET_X_LPARAM
+#define GET_X_LPARAM(lp) ((int)(short)LOWORD(lp))
+#define GET_Y_LPARAM(lp) ((int)(short)HIWORD(lp))
+#endif
+
 // A UTF-16 string literal as the platform's WCHAR string.
 #define W16(s) L"" s
 
