@@ -13,6 +13,7 @@ if [ "${1:-}" != --main ]; then
   packages+=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 mingw-w64-tools
     wine64 wine32:i386
+    fp-utils
     dpf-plugins-vst lsp-plugins-vst
     clang libclang-rt-14-dev
   )

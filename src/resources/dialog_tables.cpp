@@ -1,4 +1,4 @@
-// Dialogs 128 and 168 as brvst.rc has them, with the styles its DIALOG statements give each
+// Dialogs 128, 163 and 168 as brvst.rc has them, with the styles its DIALOG statements give each
 // control. The tests compare both forms, control by control.
 #include "platform/platform.h"
 #include "resources/resource_ids.h"
@@ -19,6 +19,11 @@ constexpr uint32_t kDefaultButton = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFP
 constexpr uint32_t kText = WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT;
 constexpr uint32_t kReportEdit =
     WS_CHILD | WS_VISIBLE | WS_BORDER | ES_LEFT | ES_AUTOHSCROLL | ES_READONLY;
+// EDITTEXT adds a border and a tab stop to the styles it is given.
+constexpr uint32_t kNameEdit =
+    WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+constexpr uint32_t kNameDialog =
+    WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT;
 constexpr uint32_t kReportDialog =
     WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFONT;
 
@@ -66,11 +71,18 @@ const DialogItemTemplate kSeriousError[] = {
      kStatic, kText, 0, 16, 145, 173, 41},
 };
 
+const DialogItemTemplate kProgramName[] = {
+    {"Button", "OK", IDOK, kDefaultButton, 0, 133, 8, 50, 14},
+    {"Edit", "", IDC_PROGRAM_NAME, kNameEdit, 0, 7, 8, 115, 15},
+};
+
 }  // namespace
 
 const DialogTemplate kDialogTemplates[] = {
     {IDD_EXCEPTION_REPORT, "Brimley VST Adapter - Exception", kReportDialog, 0, 0, 0, 206, 182, 8,
      "MS Sans Serif", kExceptionReport, std::size(kExceptionReport)},
+    {IDD_PROGRAM_NAME, "Program name", kNameDialog, 0, 0, 0, 190, 31, 8, "MS Sans Serif",
+     kProgramName, std::size(kProgramName)},
     {IDD_SERIOUS_ERROR, "Brimley VST Adapter: Serious error", kReportDialog, 0, 0, 0, 200, 215, 8,
      "MS Sans Serif", kSeriousError, std::size(kSeriousError)},
     {},

@@ -16,6 +16,9 @@
 #define IDC_REPORT_TEXT1 1001
 #define IDC_REPORT_TEXT2 1002
 
+// The edit of the program-name dialog
+#define IDC_PROGRAM_NAME 1002
+
 // Bitmaps drawn by the generic parameter panel
 #define IDB_PANEL_SLIDER 157
 #define IDB_PANEL_SLIDER_ACTIVE 158

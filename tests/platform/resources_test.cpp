@@ -140,7 +140,8 @@ TEST_P(ResourceDialog, CompiledScriptMatchesTheTableControlByControl) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Resources, ResourceDialog,
-                         ::testing::Values(IDD_EXCEPTION_REPORT, IDD_SERIOUS_ERROR));
+                         ::testing::Values(IDD_EXCEPTION_REPORT, IDD_PROGRAM_NAME,
+                                           IDD_SERIOUS_ERROR));
 
 TEST(Dialogs, ReturnTheProceduresResultAndAreShownOnlyWhileTheyRun) {
   DesktopScript script;

@@ -24,6 +24,15 @@ Answer Answer::Enter() {
   return Answer(Action::Enter, 0);
 }
 
+Answer Answer::File(const std::string& path) {
+  return Ok().Typing(kFileNameEdit, path).Typing(kFileNameCombo, path);
+}
+
+Answer Answer::WithFileType(int index) && {
+  fileType_ = index;
+  return std::move(*this);
+}
+
 Answer Answer::Typing(int id, std::string text) && {
   typed_.emplace_back(id, std::move(text));
   return std::move(*this);
@@ -54,7 +63,7 @@ Answer DesktopScript::Record(Shown what) {
 }
 
 Shown ReadDialog(HWND dialog) {
-  Shown shown{Shown::Kind::Dialog, {}, {}, {}};
+  Shown shown{Shown::Kind::Dialog, {}, {}, {}, {}, {}};
   char text[4096];
   GetWindowTextA(dialog, text, sizeof text);
   shown.caption = text;

@@ -26,11 +26,15 @@ struct ShownControl {
 };
 
 struct Shown {
-  enum class Kind { Box, Dialog };  // a message box, a modal dialog
+  enum class Kind { Box, Dialog, FileDialog };  // a message box, a modal dialog, open or save
   Kind kind;
   std::string caption;                 // a message box's caption or a dialog's title
   std::string text;                    // a message box's text
   std::vector<ShownControl> controls;  // a dialog's controls
+  // File dialogs: the folder shown first ("" when the caller named none; on Windows the folder
+  // the system chose then) and the descriptions of the file types offered.
+  std::string folder;
+  std::vector<std::string> fileTypes;
 
   // The control with `id`, or nullptr.
   const ShownControl* Control(int id) const;
@@ -47,21 +51,32 @@ class Answer {
   static Answer Enter();
   static Answer Ok() { return Click(IDOK); }
   static Answer Cancel() { return Click(IDCANCEL); }
+  // Chooses `path` in a file dialog (types it as its file name and presses OK).
+  static Answer File(const std::string& path);
 
   // Types `text` into control `id` first.
   Answer Typing(int id, std::string text) &&;
+  // Chooses the file type `index` (1-based) of a file dialog first.
+  Answer WithFileType(int index) &&;
 
   enum class Action { Click, Enter };
   Action action() const { return action_; }
   int button() const { return button_; }
   const std::vector<std::pair<int, std::string>>& typed() const { return typed_; }
+  int fileType() const { return fileType_; }
 
  private:
   Answer(Action action, int button) : action_(action), button_(button) {}
   Action action_;
   int button_;
   std::vector<std::pair<int, std::string>> typed_;
+  int fileType_ = 0;
 };
+
+// Controls of the common file dialogs, as their templates number them.
+inline constexpr int kFileNameEdit = 0x480;   // edt1
+inline constexpr int kFileNameCombo = 0x47C;  // cmb13, the name box of newer templates
+inline constexpr int kFileTypeCombo = 0x470;  // cmb1
 
 class DesktopScript {
  public:

@@ -22,12 +22,25 @@ struct DesktopScript::Hook final : platform::Desktop {
   explicit Hook(DesktopScript& script) : script(script) {}
 
   int ShowMessageBox(HWND, const char* text, const char* caption, UINT type) override {
-    const Answer answer = script.Record({Shown::Kind::Box, caption, text, {}});
+    const Answer answer = script.Record({Shown::Kind::Box, caption, text, {}, {}, {}});
     return answer.action() == Answer::Action::Enter ? platform::MessageBoxDefaultButton(type)
                                                     : answer.button();
   }
 
   void RunDialog(HWND dialog) override { Apply(script.Record(ReadDialog(dialog)), dialog); }
+
+  bool ChooseFile(const platform::FileDialogRequest& request,
+                  platform::FileDialogAnswer& answer) override {
+    Shown shown{Shown::Kind::FileDialog, request.title, {}, {}, request.initialFolder, {}};
+    for (const auto& [description, pattern] : request.filters)
+      shown.fileTypes.push_back(description);
+    const Answer chosen = script.Record(std::move(shown));
+    if (chosen.action() != Answer::Action::Click || chosen.button() != IDOK) return false;
+    for (const auto& [id, text] : chosen.typed())
+      if (id == kFileNameEdit) answer.path = text;
+    answer.filterIndex = static_cast<DWORD>(chosen.fileType());
+    return true;
+  }
 
   DesktopScript& script;
 };

@@ -17,7 +17,7 @@ bool IsMessageBox(HWND window) {
 
 Shown ReadMessageBox(HWND box) {
   const Shown dialog = ReadDialog(box);
-  Shown shown{Shown::Kind::Box, dialog.caption, {}, {}};
+  Shown shown{Shown::Kind::Box, dialog.caption, {}, {}, {}, {}};
   // The text is the static control that is no icon.
   for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
        child = GetWindow(child, GW_HWNDNEXT)) {
@@ -32,7 +32,41 @@ Shown ReadMessageBox(HWND box) {
   return shown;
 }
 
+// The common file dialogs have a file-type box and a file-name box.
+bool IsFileDialog(HWND window) {
+  return GetDlgItem(window, kFileTypeCombo) != nullptr &&
+         (GetDlgItem(window, kFileNameEdit) != nullptr ||
+          GetDlgItem(window, kFileNameCombo) != nullptr);
+}
+
+Shown ReadFileDialog(HWND dialog) {
+  Shown shown = ReadDialog(dialog);
+  shown.kind = Shown::Kind::FileDialog;
+  char text[MAX_PATH] = {};
+  if (SendMessageA(dialog, CDM_GETFOLDERPATH, sizeof text, reinterpret_cast<LPARAM>(text)) > 0)
+    shown.folder = text;
+  HWND types = GetDlgItem(dialog, kFileTypeCombo);
+  const auto count = SendMessageA(types, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    if (SendMessageA(types, CB_GETLBTEXTLEN, i, 0) >= static_cast<LRESULT>(sizeof text)) continue;
+    SendMessageA(types, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+    shown.fileTypes.push_back(text);
+  }
+  return shown;
+}
+
+Shown Read(HWND window) {
+  if (IsMessageBox(window)) return ReadMessageBox(window);
+  return IsFileDialog(window) ? ReadFileDialog(window) : ReadDialog(window);
+}
+
 void Apply(const Answer& answer, HWND dialog) {
+  if (answer.fileType() > 0) {
+    HWND types = GetDlgItem(dialog, kFileTypeCombo);
+    SendMessageA(types, CB_SETCURSEL, answer.fileType() - 1, 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(kFileTypeCombo, CBN_SELENDOK),
+                 reinterpret_cast<LPARAM>(types));
+  }
   for (const auto& [id, text] : answer.typed()) SetDlgItemTextA(dialog, id, text.c_str());
   if (answer.action() == Answer::Action::Enter) {
     // The modal loop's IsDialogMessage turns Enter into the default button's command.
@@ -47,10 +81,7 @@ void Apply(const Answer& answer, HWND dialog) {
 
 struct DesktopScript::Hook {
   explicit Hook(DesktopScript& script)
-      : watch([&script](HWND window) {
-          Apply(script.Record(IsMessageBox(window) ? ReadMessageBox(window) : ReadDialog(window)),
-                window);
-        }) {}
+      : watch([&script](HWND window) { Apply(script.Record(Read(window)), window); }) {}
   platform::ModalWatch watch;
 };
 

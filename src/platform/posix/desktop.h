@@ -4,8 +4,9 @@
 // process's current Desktop, which stands in for the user: it reads what is shown and answers,
 // for example by pressing a button. Tests install a scripted desktop; without one, the default
 // desktop writes each message box to stderr as "caption: text" and answers with the box's
-// default button (IDOK for MB_OK and MB_OKCANCEL), and writes each dialog to stderr as its title
-// and the texts of its controls and then presses its OK button.
+// default button (IDOK for MB_OK and MB_OKCANCEL), writes each dialog to stderr as its title
+// and the texts of its controls and then presses its OK button, and answers file dialogs from
+// the environment (Desktop::ChooseFile).
 //
 // Resources: a module keeps its dialogs and bitmaps in a table it exports under the C name
 // "BrvstResourceTable" (resource_table.h has the format and the rules); DialogBoxParamA and
@@ -22,7 +23,28 @@
 
 #include "platform/platform.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace brvst::platform {
+
+// What GetOpenFileNameA or GetSaveFileNameA shows the user.
+struct FileDialogRequest {
+  bool save = false;
+  std::string title;                                         // the caller's, or "Open" / "Save As"
+  std::vector<std::pair<std::string, std::string>> filters;  // description, pattern
+  DWORD filterIndex = 1;                                     // 1-based, into `filters`
+  std::string initialFolder;                                 // empty when the caller gave none
+  std::string fileName;                                      // what the caller put in its buffer
+};
+
+// The user's choice in a file dialog.
+struct FileDialogAnswer {
+  // Absolute, or relative to the request's initial folder (else the working folder).
+  std::string path;
+  DWORD filterIndex = 0;  // 0: the filter the dialog started with
+};
 
 class BRVST_PLATFORM_API Desktop {
  public:
@@ -36,6 +58,11 @@ class BRVST_PLATFORM_API Desktop {
   // function (GetWindow, GetDlgItem, GetWindowTextA, SetDlgItemTextA, SendMessageA...). The
   // dialog is over once its procedure has called EndDialog.
   virtual void RunDialog(HWND dialog) = 0;
+
+  // An open or save dialog: fills `answer` and returns true, or returns false for Cancel. By
+  // default the answer is the path in the environment variable BRVST_FILE_DIALOG_ANSWER (for
+  // every dialog); without it the dialog is cancelled, with a note on stderr.
+  virtual bool ChooseFile(const FileDialogRequest& request, FileDialogAnswer& answer);
 };
 
 // Installs `desktop` for the whole process (nullptr: the default desktop) and returns the one it

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -173,8 +174,15 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
-  // Exports by ordinal do not exist here.
-  void* symbol = IS_INTRESOURCE(procName) ? nullptr : FindModuleSymbol(map, procName);
+  // Shared objects export by name only: the export with ordinal N is the one named
+  // "BrvstOrdinal_N".
+  char ordinalName[32];
+  if (IS_INTRESOURCE(procName)) {
+    std::snprintf(ordinalName, sizeof ordinalName, "BrvstOrdinal_%u",
+                  static_cast<unsigned>(reinterpret_cast<uintptr_t>(procName)));
+    procName = ordinalName;
+  }
+  void* symbol = FindModuleSymbol(map, procName);
   if (symbol == nullptr) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;

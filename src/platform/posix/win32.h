@@ -822,3 +822,49 @@ BRVST_PLATFORM_API int WINAPI DrawTextA(HDC dc, LPCSTR text, int count, LPRECT r
 BRVST_PLATFORM_API int WINAPI GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits,
                                         LPBITMAPINFO info, UINT usage);
 }
+
+// ---------------------------------------------------------------------------------------------
+// The common file dialogs (answered by the desktop, platform/posix/desktop.h) and the desktop
+// window.
+typedef UINT_PTR(CALLBACK* LPOFNHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef struct tagOFNA {
+  DWORD lStructSize;
+  HWND hwndOwner;
+  HINSTANCE hInstance;
+  LPCSTR lpstrFilter;
+  LPSTR lpstrCustomFilter;
+  DWORD nMaxCustFilter;
+  DWORD nFilterIndex;
+  LPSTR lpstrFile;
+  DWORD nMaxFile;
+  LPSTR lpstrFileTitle;
+  DWORD nMaxFileTitle;
+  LPCSTR lpstrInitialDir;
+  LPCSTR lpstrTitle;
+  DWORD Flags;
+  WORD nFileOffset;
+  WORD nFileExtension;
+  LPCSTR lpstrDefExt;
+  LPARAM lCustData;
+  LPOFNHOOKPROC lpfnHook;
+  LPCSTR lpTemplateName;
+  void* pvReserved;
+  DWORD dwReserved;
+  DWORD FlagsEx;
+} OPENFILENAMEA, *LPOPENFILENAMEA;
+// The structure as it was before the Windows 2000 fields.
+#define OPENFILENAME_SIZE_VERSION_400A (offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR))
+
+#define OFN_LONGNAMES 0x00200000
+
+#define CDERR_STRUCTSIZE 0x0001
+#define CDERR_MEMALLOCFAILURE 0x0009
+#define FNERR_INVALIDFILENAME 0x3002
+#define FNERR_BUFFERTOOSMALL 0x3003
+
+extern "C" {
+BRVST_PLATFORM_API BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA dialog);
+BRVST_PLATFORM_API BOOL WINAPI GetSaveFileNameA(LPOPENFILENAMEA dialog);
+BRVST_PLATFORM_API DWORD WINAPI CommDlgExtendedError();
+BRVST_PLATFORM_API HWND WINAPI GetDesktopWindow();
+}

@@ -10,6 +10,8 @@
 #include <objbase.h>
 #include <unknwn.h>
 #include <windows.h>
+// The common file dialogs, which WIN32_LEAN_AND_MEAN leaves out.
+#include <commdlg.h>
 
 // From windowsx.h, without the rest of its macros.
 #ifndef GET_X_LPARAM
