@@ -105,6 +105,15 @@ TEST_F(RegsvrCli, ErrorsAreOneLineWithRegsvr32sStatus) {
     EXPECT_EQ(run.out, "");
   }
   EXPECT_EQ(Run("--help").status, 0);
+
+  // A damaged registry is reported, never listed as if empty.
+  std::ofstream(registry) << "not a registry\n";
+  const Outcome damaged = Run("--list");
+  EXPECT_EQ(damaged.status, 5);
+  EXPECT_NE(damaged.err.find("brvst-regsvr: the filter mapper could not list its filters"),
+            std::string::npos)
+      << damaged.err;
+  EXPECT_EQ(damaged.out, "");
 }
 
 // A host's way to the filter: COM through the registry. The filter object lives in the module

@@ -223,7 +223,12 @@ class FilterMapper final : public ComObject<IFilterMapper, IID_IFilterMapper> {
     *result = nullptr;
     try {
       std::vector<FoundFilter> found;
-      const RegistryKey filters(HKEY_CLASSES_ROOT, "Filter");
+      RegistryKey filters;
+      // No filter registered yet is an empty list; a registry that cannot be read is an error,
+      // not an empty list.
+      const LSTATUS status = filters.Open(HKEY_CLASSES_ROOT, "Filter");
+      if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        return HRESULT_FROM_WIN32(status);
       for (const std::string& text : filters.Children()) {
         FoundFilter filter;
         DWORD registeredMerit = 0;
