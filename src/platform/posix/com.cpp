@@ -83,6 +83,9 @@ HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid) {
   return S_OK;
 }
 
+}  // extern "C"
+
+// Helpers are C++: kept out of the C linkage of the calls they serve.
 namespace {
 
 thread_local int apartmentDepth = 0;
@@ -139,6 +142,8 @@ HRESULT ServerModule(const std::string& path, HMODULE& module) {
 }
 
 }  // namespace
+
+extern "C" {
 
 HRESULT WINAPI CoInitialize(LPVOID reserved) {
   return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED);
