@@ -2,6 +2,7 @@
 // activation through the registry.
 #include "platform/directshow.h"
 #include "platform/posix/com_object.h"
+#include "platform/posix/com_testing.h"
 #include "platform/posix/filter_mapper.h"
 #include "platform/posix/registry_key.h"
 
@@ -14,6 +15,17 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+// Calls left until the one that fails; 0 when none is to fail.
+std::atomic<int> taskAllocationsUntilFailure{0};
+
+}  // namespace
+
+void brvst::platform::FailTaskAllocationForTesting(int n) {
+  taskAllocationsUntilFailure = n;
+}
+
 extern "C" {
 
 const IID IID_IUnknown = {
@@ -23,6 +35,10 @@ const IID IID_IClassFactory = {
 const GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
 LPVOID WINAPI CoTaskMemAlloc(SIZE_T size) {
+  int left = taskAllocationsUntilFailure.load();
+  while (left > 0 && !taskAllocationsUntilFailure.compare_exchange_weak(left, left - 1)) {
+  }
+  if (left == 1) return nullptr;
   return std::malloc(size == 0 ? 1 : size);
 }
 
