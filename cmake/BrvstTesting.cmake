@@ -59,7 +59,10 @@ function(brvst_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE BRVST_BIN_DIR="${BRVST_BIN_DIR}")
   if(NOT CMAKE_CROSSCOMPILING)
-    # A registry of the build's own: tests never touch the user's.
+    # A registry of the build's own, one file per test process: tests never touch the user's
+    # registry, nor each other's while CTest runs them in parallel.
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/private_registry.cpp)
+    target_compile_definitions(${name} PRIVATE BRVST_TEST_REGISTRY_DIR="${CMAKE_BINARY_DIR}")
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120
                          ENVIRONMENT "BRVST_REGISTRY=${CMAKE_BINARY_DIR}/test-registry.reg")
   elseif(BRVST_RUN_WINDOWS_TESTS AND (BRVST_SYSTEM_DIRECTSHOW_TESTS OR NOT T_SYSTEM_DIRECTSHOW))
