@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, asking apt-get only for what is missing.
 #   scripts/install-deps.sh          everything: the Linux build, the Windows builds and Wine
+#                                    (with the GStreamer plug-ins its WAVE parser needs, and an
+#                                    X server without a screen for window pictures)
 #   scripts/install-deps.sh --main   what the main job needs: the Linux build only
 set -euo pipefail
 
@@ -15,6 +17,7 @@ if [ "${1:-}" != --main ]; then
     wine64 wine32:i386
     fp-utils
     dpf-plugins-vst lsp-plugins-vst
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good xvfb x11-apps
     clang libclang-rt-14-dev
   )
 fi
