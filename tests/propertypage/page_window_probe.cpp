@@ -13,6 +13,8 @@
 #include "synth/media_params.h"
 #include "vsthost/parameter_panel.h"
 
+#include "tests/com/system_regsvr32.h"
+
 #include <olectl.h>
 
 #include <atomic>
@@ -25,6 +27,8 @@
 namespace {
 
 using brvst::PanelWnd;
+using brvst::test::AdapterPath;
+using brvst::test::RunRegsvr32;
 
 constexpr DWORD kPoll = 50;
 constexpr DWORD kFindTimeout = 30000;
@@ -36,73 +40,46 @@ constexpr DWORD kSettle = 1000;
 std::string folder;
 std::atomic<bool> shown{false};
 
-DWORD RunRegsvr32(const std::string& arguments) {
-  std::string command = "regsvr32.exe " + arguments;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process))
-    return ~DWORD{0};
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD code = ~DWORD{0};
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
-}
-
-std::string AdapterPath() {
-  const std::string given = std::string(BRVST_BIN_DIR) + "/" + BRVST_ADAPTER_FILE;
-  HMODULE module = LoadLibraryA(given.c_str());
-  char path[MAX_PATH] = {};
-  if (module != nullptr) {
-    GetModuleFileNameA(module, path, sizeof path);
-    FreeLibrary(module);
-  }
-  return path;
-}
-
 bool Exists(const std::string& file) {
   return GetFileAttributesA((folder + "/" + file).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+struct ClassSearch {
+  const char* name;
+  HWND found;
+};
+
+// Enumeration callbacks are stdcall, which a lambda is not on i686.
+BOOL CALLBACK MatchClass(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<ClassSearch*>(data);
+  char name[64] = {};
+  GetClassNameA(window, name, sizeof name);
+  if (lstrcmpiA(name, search->name) != 0) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
 // The first window under `parent`, at any depth, of window class `name`.
 HWND FindDescendant(HWND parent, const char* name) {
-  struct Search {
-    const char* name;
-    HWND found;
-  } search{name, nullptr};
-  EnumChildWindows(
-      parent,
-      [](HWND window, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        char name[64] = {};
-        GetClassNameA(window, name, sizeof name);
-        if (lstrcmpiA(name, s->name) != 0) return TRUE;
-        s->found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  ClassSearch search{name, nullptr};
+  EnumChildWindows(parent, MatchClass, reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+BOOL CALLBACK MatchFrame(HWND window, LPARAM data) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+  if (FindDescendant(window, brvst::kPanelWndClass) == nullptr) return TRUE;
+  *reinterpret_cast<HWND*>(data) = window;
+  return FALSE;
 }
 
 // This process's visible top-level window that holds the page's strip.
 HWND FindFrame() {
-  struct Search {
-    HWND found;
-  } search{nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
-        if (FindDescendant(window, brvst::kPanelWndClass) == nullptr) return TRUE;
-        reinterpret_cast<Search*>(data)->found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  HWND found = nullptr;
+  EnumWindows(MatchFrame, reinterpret_cast<LPARAM>(&found));
+  return found;
 }
 
 void WriteRect(std::ofstream& out, const char* what, const RECT& r) {
@@ -175,8 +152,8 @@ int Run() {
   brvst::IMediaParams* params = nullptr;
   DWORD count = 0;
   brvst::IMediaParamInfo* info = nullptr;
-  if (SUCCEEDED(filter->QueryInterface(brvst::IID_IMediaParamInfo,
-                                       reinterpret_cast<void**>(&info)))) {
+  if (SUCCEEDED(
+          filter->QueryInterface(brvst::IID_IMediaParamInfo, reinterpret_cast<void**>(&info)))) {
     info->GetParamCount(&count);
     info->Release();
   }
@@ -205,8 +182,8 @@ int Run() {
   }
   std::thread watcher(Watch, values);
   IUnknown* objects[] = {filter};
-  hr = OleCreatePropertyFrame(nullptr, 20, 20, L"VID 84", 1, objects, pages.cElems, pages.pElems,
-                              0, 0, nullptr);
+  hr = OleCreatePropertyFrame(nullptr, 20, 20, L"VID 84", 1, objects, pages.cElems, pages.pElems, 0,
+                              0, nullptr);
   watcher.join();
   CoTaskMemFree(pages.pElems);
   filter->Release();
