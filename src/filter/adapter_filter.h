@@ -116,6 +116,9 @@ class AdapterFilter : public CBaseFilter,
   HRESULT ProcessSample(IMediaSample* sample, bool readOnly = false, bool typeChanged = false);
   void ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* sample, bool readOnly,
                      bool typeChanged);
+  // At the first sample of a stream: resumes the plug-in for the largest block the sample's
+  // buffers can carry, when that is more than it has.
+  void ReserveBlockFor(IMediaSample* sample);
 
   // Streaming state.
   void ResetStreaming();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace brvst {
 namespace {
@@ -196,6 +197,31 @@ STDMETHODIMP_(ULONG) AdapterOutputPin::NonDelegatingRelease() {
   return static_cast<ULONG>(count);
 }
 
+STDMETHODIMP AdapterOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  if (riid != IID_IMediaSeeking && riid != IID_IMediaPosition && riid != IID_IDispatch)
+    return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
+  CPosPassThru* position = nullptr;
+  {
+    CAutoLock lock(&lock_);
+    AdapterFilter* filter = filter_.load();
+    if (position_ == nullptr && filter != nullptr) {
+      HRESULT hr = S_OK;
+      auto made = std::unique_ptr<CPosPassThru>(new (std::nothrow) CPosPassThru(
+          "Output pin seeking", GetOwner(), &hr, filter->InputPinObject()));
+      if (made == nullptr) return E_OUTOFMEMORY;
+      if (FAILED(hr)) return hr;
+      position_ = std::move(made);
+    }
+    position = position_.get();
+  }
+  if (position == nullptr) {
+    *ppv = nullptr;
+    return E_NOINTERFACE;  // orphaned before anyone asked: nothing upstream to seek
+  }
+  return position->NonDelegatingQueryInterface(riid, ppv);
+}
+
 HRESULT AdapterOutputPin::CheckMediaType(const CMediaType* type) {
   CAutoLock lock(&lock_);
   AdapterFilter* filter = filter_.load();
@@ -306,15 +332,23 @@ STDMETHODIMP AdapterOutputPin::Disconnect() {
 }
 
 void AdapterOutputPin::Orphan() {
-  CAutoLock lock(&lock_);
-  // A graph disconnects pins before it lets a filter go; one that did not must not leave the
-  // peer attached to a pin whose filter is gone.
-  if (IsConnected()) {
-    m_Connected->Disconnect();
-    DisconnectInternal();
+  CPosPassThru* position = nullptr;
+  {
+    CAutoLock lock(&lock_);
+    // A graph disconnects pins before it lets a filter go; one that did not must not leave the
+    // peer attached to a pin whose filter is gone.
+    if (IsConnected()) {
+      m_Connected->Disconnect();
+      DisconnectInternal();
+    }
+    filter_.store(nullptr);
+    DetachFromFilter();
+    position = position_.get();
   }
-  filter_.store(nullptr);
-  DetachFromFilter();
+  // The input pin goes with the filter; a host still holding this pin's seeking interfaces is
+  // answered as by an unconnected pin. Outside the pin's lock: the pass-through takes the input
+  // pin's lock under its own.
+  if (position != nullptr) position->ForgetPin();
 }
 
 }  // namespace brvst

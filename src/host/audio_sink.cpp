@@ -131,7 +131,9 @@ class AudioSink::InputPinImpl final : public CBaseInputPin {
 AudioSink::AudioSink(AudioSinkOptions options, HRESULT* phr)
     : CBaseFilter("AudioSink", nullptr, &m_filterLock, kClsid, phr),
       m_options(std::move(options)),
-      m_pin(std::make_unique<InputPinImpl>(this, phr)) {
+      m_pin(std::make_unique<InputPinImpl>(this, phr)),
+      m_position(
+          std::make_unique<CPosPassThru>("AudioSink seeking", GetOwner(), phr, m_pin.get())) {
   m_bytes.reserve(m_options.reserveBytes);
   m_samples.reserve(m_options.reserveSamples);
 }
@@ -149,6 +151,8 @@ STDMETHODIMP AudioSink::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
   if (riid == IID_IAMFilterMiscFlags)
     return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
+  if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition || riid == IID_IDispatch)
+    return m_position->NonDelegatingQueryInterface(riid, ppv);
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 

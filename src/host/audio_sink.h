@@ -3,6 +3,7 @@
 // It accepts the media types it is given (any audio wave type when given none), records every
 // sample's bytes, times and flags, end of stream, flushes and segments, and reports completion
 // to its graph (EC_COMPLETE) once end of stream has arrived while running, as renderers do.
+// Seeking it passes upstream.
 #pragma once
 
 #include "dshow/streams.h"
@@ -63,7 +64,8 @@ class AudioSink final : public CBaseFilter, public IAMFilterMiscFlags {
   ~AudioSink() override;
 
   DECLARE_IUNKNOWN
-  // Adds IAMFilterMiscFlags, by which a graph tells renderers apart.
+  // Adds IAMFilterMiscFlags, by which a graph tells renderers apart, and IMediaSeeking and
+  // IMediaPosition, passed on upstream as a renderer does: a graph seeks through its renderers.
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
   STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
@@ -105,6 +107,7 @@ class AudioSink final : public CBaseFilter, public IAMFilterMiscFlags {
   CCritSec m_pinLock;
   const AudioSinkOptions m_options;
   std::unique_ptr<InputPinImpl> m_pin;
+  std::unique_ptr<CPosPassThru> m_position;
 
   mutable std::mutex m_dataLock;  // what arrived
   std::vector<BYTE> m_bytes;
