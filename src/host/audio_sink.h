@@ -33,6 +33,8 @@ struct AudioSinkOptions {
   bool holdWhilePaused = false;
   // How long a held Receive takes to return once released, as a renderer finishing its work.
   int heldReturnMs = 0;
+  // How long each Receive takes while running, as a renderer that plays in real time.
+  int runningReceiveMs = 0;
   // Where the audio goes when it is not kept: each sample's data is handed over as it arrives
   // and neither its bytes nor its record are kept, so memory stays the same however long the
   // stream. A failure is Receive's answer.
@@ -79,6 +81,8 @@ class AudioSink final : public CBaseFilter, public IAMFilterMiscFlags {
 
   // What arrived (copies, taken under the sink's lock).
   std::vector<BYTE> Bytes() const;
+  // What arrived after the last flush ended: the audio from a seek point on.
+  std::vector<BYTE> BytesAfterFlush() const;
   std::vector<ReceivedSample> Samples() const;
   size_t SampleCount() const;
   int EndOfStreamCount() const;
@@ -116,6 +120,7 @@ class AudioSink final : public CBaseFilter, public IAMFilterMiscFlags {
   int m_endOfStream = 0;
   int m_beginFlush = 0;
   int m_endFlush = 0;
+  size_t m_flushEnd = 0;  // bytes kept when the last flush ended
   int m_rejected = 0;
   CMediaType m_connectedType;
   REFERENCE_TIME m_segmentStart = 0;
