@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <numbers>
 
 namespace brvst::test {
@@ -80,6 +81,54 @@ TEST(OutputSeeking, AnOrphanedPinAskedFirstHasNoSeeking) {
   probe.reset();
   EXPECT_EQ(pin.As<IMediaSeeking>(IID_IMediaSeeking), nullptr);
   EXPECT_TRUE(ReleasesLast(pin.Detach()));
+}
+
+// A source that seeks flushes the filter and starts again from the new position. The filter
+// does not reset the plug-in (a flush is no stop), so what it remembers of the audio before the
+// seek fades out as it would in any stream: with a plug-in of short memory, the output from
+// 100 ms after the seek point on is a fresh render's.
+TEST(SeekFlush, ThreeBandEqFrom100MsAfterTheSeekPointOnIsAFreshRender) {
+  const char* path = "/usr/lib/vst/3BandEQ-vst.so";
+  if (kPathSeparator != '/' || !std::ifstream(path).good())
+    GTEST_SKIP() << path << " is a Linux plug-in (dpf-plugins-vst)";
+  const AudioFormat s16{SampleFormat::Pcm16, 2, 44100};
+  constexpr size_t kSeekFrame = 66150;  // 1.5 s
+  constexpr size_t kSettle = 4410 * 2;  // 100 ms of stereo samples
+  std::vector<float> file(3 * 44100 * 2);
+  uint32_t noise = 99;
+  for (size_t i = 0; i < file.size(); ++i) {
+    noise = noise * 1664525u + 1013904223u;
+    const double t = static_cast<double>(i / 2) / 44100.0;
+    file[i] = static_cast<float>(0.1 * std::sin(2 * std::numbers::pi * 110.0 * t) +
+                                 0.1 * std::sin(2 * std::numbers::pi * 1000.0 * t) +
+                                 0.05 * (static_cast<double>(noise >> 8) / (1 << 24) - 0.5));
+  }
+  const std::vector<float> rest(file.begin() + kSeekFrame * 2, file.end());
+  auto boostLows = [](AdapterGraph& g) { g.plugin().SetParameter(0, 0.75f); };  // Low: +12 dB
+
+  AdapterGraph fresh(path, s16, {1764});
+  ASSERT_EQ(fresh.Connect(), S_OK);
+  boostLows(fresh);
+  fresh.Play(rest);
+  const std::vector<float> expected = fresh.Received();
+  ASSERT_EQ(expected.size(), rest.size());
+
+  AdapterGraph g(path, s16, {1764});
+  ASSERT_EQ(g.Connect(), S_OK);
+  boostLows(g);
+  ASSERT_EQ(g.source->SetData(s16, Encode(s16, file)), S_OK);
+  ASSERT_EQ(g.graph->Run(), S_OK);
+  while (g.source->FramesDelivered() < 44100) ASSERT_EQ(g.source->DeliverNext(), S_OK);
+  ASSERT_EQ(g.source->Seek(kSeekFrame), S_OK);  // the first second played; now from 1.5 s
+  EXPECT_EQ(g.sinks[0]->BeginFlushCount(), 1);
+  EXPECT_EQ(g.sinks[0]->EndFlushCount(), 1);
+  ASSERT_EQ(g.source->DeliverAll(), S_OK);
+  EXPECT_EQ(g.sinks[0]->SegmentStart(), 15'000'000);
+  EXPECT_EQ(g.sinks[0]->EndOfStreamCount(), 1);
+  const std::vector<float> sought = Decode(s16, g.sinks[0]->BytesAfterFlush());
+  ASSERT_EQ(sought.size(), expected.size());
+  EXPECT_NE(sought, expected) << "the equaliser's memory of the first second is heard at first";
+  EXPECT_TRUE(std::equal(sought.begin() + kSettle, sought.end(), expected.begin() + kSettle));
 }
 
 // How the input is cut into samples must not change a single bit of the output: real sources

@@ -120,6 +120,15 @@ class PassThroughFilter final : public CBaseFilter {
       if (m_output.IsConnected()) m_output.DeliverNewSegment(start, stop, rate);
       return CBaseInputPin::NewSegment(start, stop, rate);
     }
+    STDMETHODIMP BeginFlush() override {
+      const HRESULT hr = CBaseInputPin::BeginFlush();
+      if (m_output.IsConnected()) m_output.DeliverBeginFlush();
+      return hr;
+    }
+    STDMETHODIMP EndFlush() override {
+      if (m_output.IsConnected()) m_output.DeliverEndFlush();
+      return CBaseInputPin::EndFlush();
+    }
 
    private:
     Output& m_output;

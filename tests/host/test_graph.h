@@ -33,9 +33,9 @@ ComPtr<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION direction);
 
 // A transform-like filter built on the base classes as the adapter's filter is: pin 0 an input
 // for any audio wave type, pin 1 an output that offers and accepts only the input's type. Each
-// sample passes through in place, and end of stream and segments are passed on; a new input type
-// that the output no longer matches has the output reconnected through the graph. `stateLog`,
-// when given, gets "<name> Pause" and the like for every state change.
+// sample passes through in place, and end of stream, flushes and segments are passed on; a new
+// input type that the output no longer matches has the output reconnected through the graph.
+// `stateLog`, when given, gets "<name> Pause" and the like for every state change.
 ComPtr<CBaseFilter> PassThrough(std::string name = "pass",
                                 std::vector<std::string>* stateLog = nullptr);
 
