@@ -201,24 +201,26 @@ STDMETHODIMP AdapterOutputPin::NonDelegatingQueryInterface(REFIID riid, void** p
   CheckPointer(ppv, E_POINTER);
   if (riid != IID_IMediaSeeking && riid != IID_IMediaPosition && riid != IID_IDispatch)
     return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
+  *ppv = nullptr;
   CPosPassThru* position = nullptr;
   {
     CAutoLock lock(&lock_);
     AdapterFilter* filter = filter_.load();
     if (position_ == nullptr && filter != nullptr) {
       HRESULT hr = S_OK;
-      auto made = std::unique_ptr<CPosPassThru>(new (std::nothrow) CPosPassThru(
-          "Output pin seeking", GetOwner(), &hr, filter->InputPinObject()));
-      if (made == nullptr) return E_OUTOFMEMORY;
-      if (FAILED(hr)) return hr;
-      position_ = std::move(made);
+      try {
+        auto made = std::make_unique<CPosPassThru>("Output pin seeking", GetOwner(), &hr,
+                                                   filter->InputPinObject());
+        if (FAILED(hr)) return hr;
+        position_ = std::move(made);
+      } catch (...) {
+        return ExceptionResult();
+      }
     }
     position = position_.get();
   }
-  if (position == nullptr) {
-    *ppv = nullptr;
-    return E_NOINTERFACE;  // orphaned before anyone asked: nothing upstream to seek
-  }
+  // Orphaned before anyone asked: there is nothing upstream to seek.
+  if (position == nullptr) return E_NOINTERFACE;
   return position->NonDelegatingQueryInterface(riid, ppv);
 }
 

@@ -15,7 +15,8 @@ constexpr HRESULT kPeerAnswer = 0x00047777;
 class FakeSeeking final : public IMediaSeeking, public IMediaPosition {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = riid == IID_IMediaSeeking ? static_cast<void*>(static_cast<IMediaSeeking*>(this))
+    *ppv = riid == IID_IMediaSeeking || riid == IID_IUnknown
+               ? static_cast<void*>(static_cast<IMediaSeeking*>(this))
            : riid == IID_IMediaPosition || riid == IID_IDispatch
                ? static_cast<void*>(static_cast<IMediaPosition*>(this))
                : nullptr;

@@ -24,6 +24,7 @@ namespace {
 constexpr CLSID kWaveParser = {
     0xD51BD5A1, 0x7548, 0x11CF, {0xA5, 0x20, 0x00, 0x80, 0xC7, 0x7E, 0xF5, 0x8A}};
 constexpr char kWaveFile[] = "brvst_system_seek_test.wav";
+constexpr wchar_t kWaveFileW[] = L"brvst_system_seek_test.wav";
 const AudioFormat kFormat{SampleFormat::Pcm16, 2, 44100, false};
 constexpr int kSeconds = 4;
 constexpr REFERENCE_TIME kSeekPoint = 15'000'000;  // 1.5 s: frame 66150
@@ -56,7 +57,7 @@ bool WaitFor(const std::function<bool()>& done) {
   return done();
 }
 
-class SystemSeek : public ::testing::Test {
+class AdapterInSystemGraph : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string path = std::string(BRVST_BIN_DIR) + "\\" + BRVST_ADAPTER_FILE;
@@ -97,7 +98,7 @@ class SystemSeek : public ::testing::Test {
   };
 
   // Builds the graph; a missing piece of the system skips the test.
-  void Build(Graph& g, host::AudioSinkOptions options) {
+  void Build(Graph& g, host::AudioSinkOptions options, const wchar_t* file = kWaveFileW) {
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                g.graph.putVoid()),
               S_OK);
@@ -109,7 +110,7 @@ class SystemSeek : public ::testing::Test {
                                parser.putVoid()),
               S_OK);
     WCHAR fullPath[MAX_PATH] = {};
-    GetFullPathNameW(L"brvst_system_seek_test.wav", MAX_PATH, fullPath, nullptr);
+    GetFullPathNameW(file, MAX_PATH, fullPath, nullptr);
     ASSERT_EQ(reader.As<IFileSourceFilter>(IID_IFileSourceFilter)->Load(fullPath, nullptr), S_OK);
 
     // The adapter's filter as a host that loaded the module makes it.
@@ -181,7 +182,7 @@ class SystemSeek : public ::testing::Test {
   HRESULT(WINAPI* getClassObject)(REFCLSID, REFIID, void**) = nullptr;
 };
 
-TEST_F(SystemSeek, WhilePausedTheFlushReleasesAHeldSampleAndTheRestIsAFreshRender) {
+TEST_F(AdapterInSystemGraph, WhilePausedTheFlushReleasesAHeldSampleAndTheRestIsAFreshRender) {
   Graph g;
   host::AudioSinkOptions options;
   options.holdWhilePaused = true;  // a prerolled renderer keeps the parser waiting
@@ -198,7 +199,7 @@ TEST_F(SystemSeek, WhilePausedTheFlushReleasesAHeldSampleAndTheRestIsAFreshRende
   ASSERT_NO_FATAL_FAILURE(ExpectSameAsFreshRender(sought));
 }
 
-TEST_F(SystemSeek, WhileRunningTheGraphFlushesThroughTheFilterAndCompletes) {
+TEST_F(AdapterInSystemGraph, WhileRunningTheGraphFlushesThroughTheFilterAndCompletes) {
   Graph g;
   host::AudioSinkOptions options;
   options.runningReceiveMs = 5;  // as a renderer playing in real time, only faster
@@ -213,6 +214,35 @@ TEST_F(SystemSeek, WhileRunningTheGraphFlushesThroughTheFilterAndCompletes) {
   EXPECT_EQ(g.sink->SegmentStart(), kSeekPoint);
   EXPECT_EQ(g.sink->EndOfStreamCount(), 1);
   ASSERT_NO_FATAL_FAILURE(ExpectSameAsFreshRender(g.sink->BytesAfterFlush()));
+}
+
+// Wine's parser hands float audio on as WAVEFORMATEXTENSIBLE: the filter takes it, the plug-in
+// processes it, and downstream is offered the extensible form it came in.
+TEST_F(AdapterInSystemGraph, FloatFromTheParserComesAsExtensibleAndGoesOnSo) {
+  const AudioFormat floats{SampleFormat::Float32, 2, 44100, false};
+  std::vector<BYTE> audio(44100 * 8);
+  for (size_t n = 0; n < audio.size() / 4; ++n) {
+    const auto v = static_cast<float>(0.25 * std::sin(static_cast<double>(n) * 0.01));
+    std::memcpy(&audio[4 * n], &v, 4);
+  }
+  ASSERT_TRUE(WriteWaveFile("brvst_system_seek_float.wav", floats, audio));
+  {
+    Graph g;
+    ASSERT_NO_FATAL_FAILURE(Build(g, {}, L"brvst_system_seek_float.wav"));
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    Complete(g);
+    const CMediaType type = g.sink->ConnectedType();
+    ASSERT_EQ(type.cbFormat, sizeof(WAVEFORMATEXTENSIBLE));
+    WAVEFORMATEXTENSIBLE wave;
+    std::memcpy(&wave, type.pbFormat, sizeof wave);
+    EXPECT_EQ(wave.Format.wFormatTag, WAVE_FORMAT_EXTENSIBLE);
+    EXPECT_TRUE(wave.SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);
+    EXPECT_EQ(wave.Format.nChannels, 2);
+    const std::vector<BYTE> out = g.sink->Bytes();
+    EXPECT_EQ(out.size(), audio.size());
+    EXPECT_NE(out, audio) << "the plug-in's echo is in it";
+  }
+  DeleteFileA("brvst_system_seek_float.wav");
 }
 
 }  // namespace
