@@ -93,9 +93,13 @@ void AdapterFilter::ReserveBlockFor(IMediaSample* sample) {
   // largest block it will get before the audio starts. Growing it later resumes the plug-in,
   // which clears what it holds (echoes, filter states): the output would then depend on how the
   // source cuts its audio.
+  // Buffers longer than a few seconds are no host's; the block grows for them as they come.
+  constexpr int64_t kLongestReservedSeconds = 4;
   const int32_t frameBytes = FrameBytes(inputFormat_);
   if (frameBytes <= 0 || !Plugin || Plugin->effect == nullptr) return;
-  const int32_t frames = std::max<LONG>(sample->GetSize(), 0) / frameBytes;
+  const auto frames = static_cast<int32_t>(
+      std::min<int64_t>(std::max<LONG>(sample->GetSize(), 0) / frameBytes,
+                        kLongestReservedSeconds * StreamFormat.nSamplesPerSec));
   if (frames <= Plugin->blockSize) return;
   try {
     Plugin->Resume(1, static_cast<int32_t>(StreamFormat.nSamplesPerSec), frames);
