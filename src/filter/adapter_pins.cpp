@@ -238,9 +238,16 @@ HRESULT AdapterOutputPin::GetMediaType(int position, CMediaType* type) {
   CheckPointer(type, E_POINTER);
   const CMediaType& current = input->CurrentMediaType();
   if (current.pbFormat == nullptr || type->pbFormat == nullptr ||
-      type->cbFormat < sizeof(WAVEFORMATEX) || current.cbFormat < sizeof(WAVEFORMATEX))
+      current.cbFormat < sizeof(WAVEFORMATEX))
     return E_FAIL;
-  std::memcpy(type->pbFormat, current.pbFormat, sizeof(WAVEFORMATEX));
+  // Downstream is offered the form the input came in: a host that gave us an extensible block
+  // gets one back, and a plain one stays plain whatever block the caller had.
+  const ULONG length = IsExtensibleAudioType(current)
+                           ? static_cast<ULONG>(sizeof(WAVEFORMATEXTENSIBLE))
+                           : static_cast<ULONG>(sizeof(WAVEFORMATEX));
+  if (type->ReallocFormatBuffer(length) == nullptr) return E_OUTOFMEMORY;
+  std::memcpy(type->pbFormat, current.pbFormat, length);
+  if (length == sizeof(WAVEFORMATEX)) reinterpret_cast<WAVEFORMATEX*>(type->pbFormat)->cbSize = 0;
   return S_OK;
 }
 
