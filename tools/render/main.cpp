@@ -122,6 +122,19 @@ SampleFormat OutputFormat(const Job& job, SampleFormat source) {
   return source;
 }
 
+// Whether `output` can take `frames` frames: a WAV file holds 4 GiB, and a folder is no file.
+bool OutputFits(const std::string& output, int channels, SampleFormat format, int64_t frames,
+                std::string& error) {
+  std::error_code ignored;
+  if (frames > WavWriter::MaxFrames(channels, format))
+    error = output + ": the output would pass the 4 GiB a WAV file can hold";
+  else if (std::filesystem::is_directory(output, ignored))
+    error = output + ": it is a folder";
+  else
+    return true;
+  return false;
+}
+
 int RunRender(brvst::PluginRecord& record, const Job& job, const FilterMaker& make) {
   std::string error;
   MessageCatcher catcher;
@@ -156,12 +169,8 @@ int RunRender(brvst::PluginRecord& record, const Job& job, const FilterMaker& ma
   const SampleFormat format =
       OutputFormat(job, reader ? reader->SourceFormat() : SampleFormat::F32);
   const int64_t tailFrames = std::llround(job.options.tailSeconds * input.sampleRate);
-  if (input.frames + tailFrames > WavWriter::MaxFrames(input.channels, format))
-    return Fail(job.output + ": the output would pass the 4 GiB a WAV file can hold");
-
-  std::error_code ignored;
-  if (std::filesystem::is_directory(job.output, ignored))
-    return Fail(job.output + ": it is a folder");
+  if (!OutputFits(job.output, input.channels, format, input.frames + tailFrames, error))
+    return Fail(error);
 
   auto filter = make(record, error);
   if (!filter || filter->Plugin == nullptr || filter->Plugin->effect == nullptr)
@@ -233,15 +242,13 @@ int RunSystemGraph(brvst::PluginRecord& record, const Job& job, const FilterMake
   graph.channels = reader->Channels();
   graph.frames = reader->Frames();
   reader.reset();  // the system's file source reads it from here on
+  const SampleFormat format = OutputFormat(job, source);
+  if (!OutputFits(job.output, graph.channels, format, graph.frames, error)) return Fail(error);
 
-  std::error_code ignored;
-  if (std::filesystem::is_directory(job.output, ignored))
-    return Fail(job.output + ": it is a folder");
   auto filter = make(record, error);
   if (!filter || filter->Plugin == nullptr || filter->Plugin->effect == nullptr)
     return FailToLoad(record, filter.get(), catcher, error);
-  auto writer = WavWriter::Create(job.output, graph.sampleRate, graph.channels,
-                                  OutputFormat(job, source), error);
+  auto writer = WavWriter::Create(job.output, graph.sampleRate, graph.channels, format, error);
   if (!writer) return Fail(job.output + ": " + error);
   graph.connected = [&](std::string& e) { return session.Connected(*filter, e); };
   graph.write = [&](const float* samples, int64_t frames) {
