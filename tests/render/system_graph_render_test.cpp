@@ -160,6 +160,25 @@ TEST(SystemGraphRender, SettingsStatesAndAnOutputThatReplacesTheInput) {
   EXPECT_TRUE(ReadBytes(loaded.path) == ReadBytes(own.path));
 }
 
+// The system's graph feeds the file alone, with no silence after it to push a delay out: the
+// delay stays in the output, as the own graph's without compensation, and a warning says so.
+TEST(SystemGraphRender, KeepsAPlugInsDelayAndSaysSo) {
+  ScratchFile input("in.wav"), own("own.wav"), system("system.wav");
+  WriteInput(input.path, SampleFormat::S16, 2);
+  const std::string probe = BinFolder() + "probe_latency.dll";
+  const Outcome ownRun =
+      Render({"--plugin", probe, "--no-latency-compensation", input.path, "-o", own.path});
+  ASSERT_EQ(ownRun.status, 0u) << ownRun.err;
+  const Outcome systemRun =
+      Render({"--system-graph", "--plugin", probe, input.path, "-o", system.path});
+  ASSERT_EQ(systemRun.status, 0u) << systemRun.err;
+  EXPECT_NE(systemRun.err.find("warning: the system's graph keeps the plug-in's delay of 100"),
+            std::string::npos)
+      << systemRun.err;
+  EXPECT_EQ(std::count(systemRun.err.begin(), systemRun.err.end(), '\n'), 1);
+  EXPECT_TRUE(ReadBytes(system.path) == ReadBytes(own.path));
+}
+
 // What the system's graph cannot do is said in one line, and no output is left.
 TEST(SystemGraphRender, RefusesWhatTheSystemsGraphCannotPlay) {
   ScratchFile input("in.wav"), mono("mono.wav"), pcm24("s24.wav"), output("out.wav");

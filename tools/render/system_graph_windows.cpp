@@ -117,7 +117,7 @@ bool HasSystemGraph() {
 }
 
 bool RenderInSystemGraph(IBaseFilter* filter, const SystemGraphJob& job, std::string& error) {
-  CoInitialize(nullptr);  // kept for the process's life, as the filter's own COM may need it
+  CoInitialize(nullptr);  // left initialised for the process, as FilterFromRegistry leaves it
   // Declared before the graph, which stops the streaming thread that uses them as it goes.
   Collected collected;
   std::vector<float> aligned;  // only for a buffer an allocator left unaligned
