@@ -4,7 +4,10 @@
 # audio, in 16-bit and in float, also from a truncated copy of the clip and from a MIDI file
 # played through a probe instrument; and that all three
 # give the same exit status and as many stderr lines for a usage error, a missing input and a
-# truncated input. Run after the linux, mingw-x64 and mingw-i686 builds; a missing
+# truncated input; and that VID 84's saved state is the same bytes from every build and loads
+# in every other; and that the x86_64 renderer playing 16-bit, float and mono clips in Wine's own
+# DirectShow runtime (--system-graph) writes what the Linux one writes. Run after the linux,
+# mingw-x64 and mingw-i686 builds; a missing
 # build, program, plug-in or clip fails the check.
 #
 # The allowance is none, in float too: every build does its arithmetic in SSE2 registers, so only
@@ -124,6 +127,30 @@ done
 [ "$answers_failed" -eq 0 ] || exit 1
 [ ! -e "$out/unused.wav" ] || { echo "check-renders: a failed render left a file" >&2; exit 1; }
 echo "answers: the same exit status and stderr lines from every build"
+
+# Saved states move between builds: each build saves VID 84's state for the same program and
+# parameters, then loads every build's state (its own too) and saves it again. All of them must
+# be the same bytes.
+for build in "${builds[@]}"; do
+  expect "$build" 0 0 --program 3 --param 0=0.25 --param 4=0.75 \
+    --save-state "$out/$build-state.bin" "$input" -o "$out/$build-state.wav"
+done
+for build in "${builds[@]}"; do
+  for from in "${builds[@]}"; do
+    expect "$build" 0 0 --load-state "$out/$from-state.bin" \
+      --save-state "$out/$build-from-$from-state.bin" "$input" -o "$out/$build-state.wav"
+  done
+done
+[ "$answers_failed" -eq 0 ] || exit 1
+states_failed=0
+for state in "$out"/*-state.bin; do
+  if ! cmp -s "$state" "$out/${builds[0]}-state.bin"; then
+    echo "check-renders: $state differs from $out/${builds[0]}-state.bin" >&2
+    states_failed=1
+  fi
+done
+[ "$states_failed" -eq 0 ] || exit 1
+echo "states: the same bytes saved by every build, from its own settings and from every build's state"
 
 # The x86_64 renderer in Wine's own DirectShow runtime (--system-graph: Wine's file source and
 # WAVE parser feed the filter) against the Linux renderer, for 16-bit and float stereo and 16-bit

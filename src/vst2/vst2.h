@@ -10,9 +10,13 @@
 
 namespace vst2 {
 
-// Every function of the interface uses the C calling convention, which is the compilers' default
-// for free functions on all our targets (cdecl on i686, the one convention on x86_64).
+// Every function of the interface uses the C calling convention: cdecl on i686, spelled out so
+// that no compiler option changes it; the one convention of the target elsewhere.
+#if defined(__i386__)
+#define VST2_CALL __attribute__((cdecl))
+#else
 #define VST2_CALL
+#endif
 
 struct AEffect;
 

@@ -5,6 +5,7 @@
 #include "platform/directshow.h"
 
 #include "registry_keys.h"
+#include "system_regsvr32.h"
 
 #include <gtest/gtest.h>
 
@@ -14,33 +15,8 @@
 namespace brvst {
 namespace {
 
-// The adapter's full Windows path, as regsvr32 and the registry name it.
-std::string AdapterPath() {
-  const std::string given = std::string(BRVST_BIN_DIR) + kPathSeparator + BRVST_ADAPTER_FILE;
-  HMODULE module = LoadLibraryA(given.c_str());
-  char path[MAX_PATH] = {};
-  if (module != nullptr) {
-    GetModuleFileNameA(module, path, sizeof path);
-    FreeLibrary(module);
-  }
-  return path;
-}
-
-DWORD RunRegsvr32(const std::string& arguments) {
-  std::string command = "regsvr32.exe " + arguments;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process))
-    return ~DWORD{0};
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD code = ~DWORD{0};
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
-}
+using test::AdapterPath;
+using test::RunRegsvr32;
 
 class SystemRegistration : public ::testing::Test {
  protected:
