@@ -17,7 +17,7 @@ struct PluginRecord {
   GUID PageClsid;
   char Name[260];
   char DllPath[260];
-  char DllFileName[12];
+  char DllFileName[260];  // keys the plug-in's preset folder and its class ids
   int32_t UniqueId;
   int32_t Aux1, Aux2, Aux3, Aux4, Aux5, Aux6, Aux7, Aux8, Aux9;  // carried, read by nobody
   int32_t RegisterEnabled;
