@@ -91,4 +91,13 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES*) {
   return ::mkdir(path, 0777) == 0 ? TRUE : Failed();
 }
 
+BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
+  if (name == nullptr || name[0] == '\0') {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const int status = value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+  return status == 0 ? TRUE : Failed();
+}
+
 }  // extern "C"

@@ -282,6 +282,8 @@ BRVST_PLATFORM_API BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD
 BRVST_PLATFORM_API BOOL WINAPI DeleteFileA(LPCSTR path);
 // Creates one folder (its parent must exist); the security attributes are ignored.
 BRVST_PLATFORM_API BOOL WINAPI CreateDirectoryA(LPCSTR path, struct SECURITY_ATTRIBUTES* security);
+// Sets the process environment's `name`; a null value removes it.
+BRVST_PLATFORM_API BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 }
 
 // ---------------------------------------------------------------------------------------------
