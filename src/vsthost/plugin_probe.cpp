@@ -44,6 +44,12 @@ intptr_t Dispatch(vst2::AEffect* effect, int32_t opcode, int32_t index = 0, intp
   return effect->dispatcher(effect, opcode, index, value, ptr, opt);
 }
 
+// Names cut to the interface's 32 characters often end in a space.
+void TrimEnd(char* text) {
+  std::size_t length = std::strlen(text);
+  while (length > 0 && static_cast<unsigned char>(text[length - 1]) <= ' ') text[--length] = '\0';
+}
+
 int32_t ParseInt(const std::string& text) {
   int32_t value = 0;
   std::from_chars(text.data(), text.data() + text.size(), value);
@@ -64,7 +70,7 @@ void WriteProbeLine(ProbeWriter write, void* context, const char* key, const cha
   write(line, length, context);
 }
 
-void ProbePlugin(vst2::EntryProc entry, ProbeWriter write, void* context) {
+void ProbePlugin(vst2::EntryProc entry, bool askEditorSize, ProbeWriter write, void* context) {
   vst2::AEffect* effect = entry(ProbeHost);
   if (effect == nullptr) {
     WriteProbeLine(write, context, "verdict", kProbeNotPlugin);
@@ -88,13 +94,15 @@ void ProbePlugin(vst2::EntryProc entry, ProbeWriter write, void* context) {
   char name[kTextRoom] = {};
   Dispatch(effect, vst2::effGetEffectName, 0, 0, name);
   name[kTextRoom - 1] = '\0';
+  TrimEnd(name);
   char vendor[kTextRoom] = {};
   Dispatch(effect, vst2::effGetVendorString, 0, 0, vendor);
   vendor[kTextRoom - 1] = '\0';
+  TrimEnd(vendor);
 
   int32_t editorWidth = 0;
   int32_t editorHeight = 0;
-  if (effect->flags & vst2::effFlagsHasEditor) {
+  if (askEditorSize && (effect->flags & vst2::effFlagsHasEditor)) {
     vst2::ERect* rect = nullptr;
     Dispatch(effect, vst2::effEditGetRect, 0, 0, &rect);
     if (rect != nullptr && rect->right > rect->left && rect->bottom > rect->top) {
@@ -135,19 +143,32 @@ ProbeFindings ParseProbeReport(const std::string& report) {
     if (equals == std::string::npos) continue;
     const std::string key = line.substr(0, equals);
     std::string value = line.substr(equals + 1);
-    if (key == "verdict") f.verdict = std::move(value);
-    else if (key == "reason") f.reason = std::move(value);
-    else if (key == "name") f.name = std::move(value);
-    else if (key == "vendor") f.vendor = std::move(value);
-    else if (key == "uniqueId") f.uniqueId = ParseInt(value);
-    else if (key == "inputs") f.inputs = ParseInt(value);
-    else if (key == "outputs") f.outputs = ParseInt(value);
-    else if (key == "synth") f.synth = ParseInt(value) != 0;
-    else if (key == "editorWidth") f.editorWidth = ParseInt(value);
-    else if (key == "editorHeight") f.editorHeight = ParseInt(value);
-    else if (key == "latency") f.latency = ParseInt(value);
-    else if (key == "parameters") f.parameters = ParseInt(value);
-    else if (key == "programs") f.programs = ParseInt(value);
+    if (key == "verdict")
+      f.verdict = std::move(value);
+    else if (key == "reason")
+      f.reason = std::move(value);
+    else if (key == "name")
+      f.name = std::move(value);
+    else if (key == "vendor")
+      f.vendor = std::move(value);
+    else if (key == "uniqueId")
+      f.uniqueId = ParseInt(value);
+    else if (key == "inputs")
+      f.inputs = ParseInt(value);
+    else if (key == "outputs")
+      f.outputs = ParseInt(value);
+    else if (key == "synth")
+      f.synth = ParseInt(value) != 0;
+    else if (key == "editorWidth")
+      f.editorWidth = ParseInt(value);
+    else if (key == "editorHeight")
+      f.editorHeight = ParseInt(value);
+    else if (key == "latency")
+      f.latency = ParseInt(value);
+    else if (key == "parameters")
+      f.parameters = ParseInt(value);
+    else if (key == "programs")
+      f.programs = ParseInt(value);
   }
   return f;
 }

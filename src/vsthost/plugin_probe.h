@@ -32,8 +32,10 @@ void WriteProbeLine(ProbeWriter write, void* context, const char* key, const cha
 
 // Calls the entry with a minimal host, checks the effect, opens it, reads what a record needs and
 // closes it, writing the report as it goes. Faults are not caught: they end the process, which is
-// the report the scanner reads then.
-void ProbePlugin(vst2::EntryProc entry, ProbeWriter write, void* context);
+// the report the scanner reads then. The editor's size is asked only with `askEditorSize`: many
+// plug-ins build their editor to answer, which needs the system's windows (an X display on Linux,
+// where editors are never shown anyway).
+void ProbePlugin(vst2::EntryProc entry, bool askEditorSize, ProbeWriter write, void* context);
 
 struct ProbeFindings {
   std::string verdict;  // empty when the report had none (the process died before writing it)

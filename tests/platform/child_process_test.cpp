@@ -14,8 +14,8 @@ const std::string kHelper = std::string(BRVST_BIN_DIR) + "/" + BRVST_CHILD_HELPE
 TEST(ChildProcess, ExitCodeAndOutputWithArgumentsArrivingIntact) {
   // Spaces, quotes, trailing backslashes and empty arguments survive the trip (the Windows
   // command line is one string the child splits again).
-  const std::vector<std::string> arguments = {"echo", "plain", "two words", "quote\"inside",
-                                              "trailing\\", "", "back\\\\\"slashes"};
+  const std::vector<std::string> arguments = {
+      "echo", "plain", "two words", "quote\"inside", "trailing\\", "", "back\\\\\"slashes"};
   const ChildResult result = RunChild(kHelper, arguments);
   ASSERT_EQ(result.end, ChildEnd::Exited) << DescribeChildEnd(result);
   EXPECT_EQ(result.exitCode, 6);

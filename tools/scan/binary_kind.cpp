@@ -18,7 +18,8 @@ constexpr uint16_t kPeX86_64 = 0x8664;
 constexpr uint16_t kPeArm64 = 0xAA64;
 
 uint16_t Read16(const unsigned char* p, bool bigEndian) {
-  return bigEndian ? static_cast<uint16_t>(p[0] << 8 | p[1]) : static_cast<uint16_t>(p[1] << 8 | p[0]);
+  return bigEndian ? static_cast<uint16_t>(p[0] << 8 | p[1])
+                   : static_cast<uint16_t>(p[1] << 8 | p[0]);
 }
 
 uint32_t Read32Le(const unsigned char* p) {
@@ -29,16 +30,23 @@ uint32_t Read32Le(const unsigned char* p) {
 std::string MachineName(BinaryFormat format, uint16_t machine) {
   if (format == BinaryFormat::Elf) {
     switch (machine) {
-      case kElfI386: return "i386";
-      case kElfX86_64: return "x86_64";
-      case kElfArm: return "arm";
-      case kElfAarch64: return "aarch64";
+      case kElfI386:
+        return "i386";
+      case kElfX86_64:
+        return "x86_64";
+      case kElfArm:
+        return "arm";
+      case kElfAarch64:
+        return "aarch64";
     }
   } else {
     switch (machine) {
-      case kPeI386: return "i386";
-      case kPeX86_64: return "x86_64";
-      case kPeArm64: return "arm64";
+      case kPeI386:
+        return "i386";
+      case kPeX86_64:
+        return "x86_64";
+      case kPeArm64:
+        return "arm64";
     }
   }
   char text[32];
@@ -49,7 +57,8 @@ std::string MachineName(BinaryFormat format, uint16_t machine) {
 BinaryCheck Judge(BinaryFormat format, bool is64Bit, uint16_t machine, const NativeBinary& native) {
   BinaryCheck check;
   check.description = DescribeBinary({format, is64Bit, machine});
-  const bool same = format == native.format && is64Bit == native.is64Bit && machine == native.machine;
+  const bool same =
+      format == native.format && is64Bit == native.is64Bit && machine == native.machine;
   check.kind = same ? BinaryKind::Native : BinaryKind::OtherMachine;
   return check;
 }
@@ -61,7 +70,8 @@ std::string DescribeBinary(const NativeBinary& binary) {
          (binary.is64Bit ? "64-bit " : "32-bit ") + MachineName(binary.format, binary.machine);
 }
 
-BinaryCheck CheckBinaryHeader(const unsigned char* head, std::size_t size, const NativeBinary& native) {
+BinaryCheck CheckBinaryHeader(const unsigned char* head, std::size_t size,
+                              const NativeBinary& native) {
   BinaryCheck notModule{BinaryKind::NotModule, "not an ELF or PE file"};
   if (size >= 20 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') {
     const unsigned char elfClass = head[4];  // 1: 32-bit, 2: 64-bit
@@ -74,7 +84,8 @@ BinaryCheck CheckBinaryHeader(const unsigned char* head, std::size_t size, const
   if (size >= 0x40 && head[0] == 'M' && head[1] == 'Z') {
     const uint32_t peOffset = Read32Le(head + 0x3C);
     // Signature, machine, and the optional header's magic after the 20-byte file header.
-    if (peOffset > size || size - peOffset < 24 + 2) return {BinaryKind::NotModule, "a DOS program"};
+    if (peOffset > size || size - peOffset < 24 + 2)
+      return {BinaryKind::NotModule, "a DOS program"};
     const unsigned char* pe = head + peOffset;
     if (pe[0] != 'P' || pe[1] != 'E' || pe[2] != 0 || pe[3] != 0) {
       return {BinaryKind::NotModule, "a DOS program"};

@@ -29,7 +29,8 @@ struct BinaryCheck {
 
 // Judges the first `size` bytes of a file (a PE's headers may lie further in: give at least the
 // first 4 KiB, or the whole file when it is smaller).
-BinaryCheck CheckBinaryHeader(const unsigned char* head, std::size_t size, const NativeBinary& native);
+BinaryCheck CheckBinaryHeader(const unsigned char* head, std::size_t size,
+                              const NativeBinary& native);
 
 // Reads the head of the file at `path` and judges it; a file that cannot be read is NotModule
 // with the reason.

@@ -158,7 +158,8 @@ int main(int argc, char** argv) {
   std::size_t removed = 0;
   for (const ListedPlugin& l : merged) removed += l.Removed ? 1 : 0;
   std::ostream& last = args.json ? std::cerr : std::cout;
-  last << "Wrote " << merged.size() - removed << " plug-in" << (merged.size() - removed == 1 ? "" : "s")
+  last << "Wrote " << merged.size() - removed << " plug-in"
+       << (merged.size() - removed == 1 ? "" : "s")
        << (removed ? " (and " + std::to_string(removed) + " marked removed)" : std::string())
        << " to " << written << '\n';
   return kExitOk;

@@ -23,8 +23,8 @@ void WriteTo(const char* text, std::size_t length, void* handle) {
 
 std::string ErrorText(DWORD error) {
   char text[512] = {};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, error, 0, text, sizeof text, nullptr);
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                error, 0, text, sizeof text, nullptr);
   while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
   return length > 0 ? std::string(text, length) : "error " + std::to_string(error);
 }
@@ -74,7 +74,7 @@ int RunProbeChild(const char* path) {
   }
   for (const char* name : vsthost::kProbeEntryNames) {
     if (auto entry = ProcAddressAs<vst2::EntryProc>(GetProcAddress(module, name))) {
-      vsthost::ProbePlugin(entry, WriteTo, report);
+      vsthost::ProbePlugin(entry, true, WriteTo, report);
       // Nothing of the module runs on the way out.
       TerminateProcess(GetCurrentProcess(), 0);
     }

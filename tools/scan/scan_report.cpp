@@ -56,7 +56,8 @@ std::string ClassIdText(const GUID& id) {
 }
 
 void PrintTable(std::ostream& out, const ScanResult& result) {
-  std::vector<std::vector<std::string>> rows = {{"Name", "Vendor", "Id", "In/Out", "Synth", "File"}};
+  std::vector<std::vector<std::string>> rows = {
+      {"Name", "Vendor", "Id", "In/Out", "Synth", "File"}};
   for (const ListedPlugin& l : result.found) {
     rows.push_back({l.Record.Name, l.Vendor, UniqueIdText(l.Record.UniqueId),
                     std::to_string(l.Inputs) + "/" + std::to_string(l.Outputs),

@@ -69,7 +69,7 @@ void Walk(const fs::path& folder, std::set<std::string>& seen, Candidates& out) 
        !error && it != fs::directory_iterator(); it.increment(error)) {
     std::error_code statError;
     const fs::file_status status = it->status(statError);  // follows links
-    if (statError) continue;                                // a dangling link
+    if (statError) continue;                               // a dangling link
     if (fs::is_directory(status)) {
       folders.push_back(it->path());
     } else if (fs::is_regular_file(status) && IsCandidateName(it->path())) {
@@ -138,7 +138,8 @@ Probed ProbeFile(const std::string& path, int timeoutMs) {
   const ProbeCommand command = ProbeCommandFor(path);
   platform::ChildOptions options;
   options.timeoutMs = timeoutMs;
-  const platform::ChildResult child = platform::RunChild(command.program, command.arguments, options);
+  const platform::ChildResult child =
+      platform::RunChild(command.program, command.arguments, options);
   p.findings = vsthost::ParseProbeReport(child.output);
   const std::string& verdict = p.findings.verdict;
   switch (child.end) {
@@ -279,10 +280,9 @@ std::vector<ListedPlugin> MergeLists(const std::vector<ListedPlugin>& old,
     ListedPlugin kept = before;
     std::error_code error;
     const bool gone = !fs::exists(before.Record.DllPath, error);
-    const bool scanned = std::any_of(scannedFolders.begin(), scannedFolders.end(),
-                                     [&](const std::string& folder) {
-                                       return IsUnder(before.Record.DllPath, folder);
-                                     });
+    const bool scanned = std::any_of(
+        scannedFolders.begin(), scannedFolders.end(),
+        [&](const std::string& folder) { return IsUnder(before.Record.DllPath, folder); });
     if (gone || scanned) kept.Removed = true;
     merged.push_back(std::move(kept));
   }

@@ -99,7 +99,8 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         readEnd.Close();
         break;
       }
-      const std::size_t room = options.outputLimit - std::min(options.outputLimit, result.output.size());
+      const std::size_t room =
+          options.outputLimit - std::min(options.outputLimit, result.output.size());
       result.output.append(buffer, std::min(room, static_cast<std::size_t>(got)));
     }
 

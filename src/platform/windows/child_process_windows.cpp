@@ -41,8 +41,8 @@ void AppendQuoted(std::string& line, const std::string& argument) {
 
 std::string ErrorText(DWORD error) {
   char text[512] = {};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, error, 0, text, sizeof text, nullptr);
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                error, 0, text, sizeof text, nullptr);
   while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
   return length > 0 ? std::string(text, length) : "error " + std::to_string(error);
 }
@@ -155,7 +155,8 @@ std::string DescribeChildEnd(const ChildResult& result) {
       return "exit code " + std::to_string(result.exitCode);
     case ChildEnd::Crashed: {
       char code[32];
-      std::snprintf(code, sizeof code, "exception 0x%08lX", static_cast<unsigned long>(result.fault));
+      std::snprintf(code, sizeof code, "exception 0x%08lX",
+                    static_cast<unsigned long>(result.fault));
       return code;
     }
     case ChildEnd::TimedOut:
