@@ -53,7 +53,12 @@ int RunProbeChild(const char* path) {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   SetUnhandledExceptionFilter(EndWithExceptionCode);
   // The report keeps the standard output for itself: what the module prints goes nowhere.
-  HANDLE report = GetStdHandle(STD_OUTPUT_HANDLE);
+  // A copy of its own: the C runtime closes the standard output's handle when it is reopened.
+  HANDLE report = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_OUTPUT_HANDLE), GetCurrentProcess(),
+                       &report, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    return 1;
+  }
   HANDLE nothing = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
   SetStdHandle(STD_OUTPUT_HANDLE, nothing);
