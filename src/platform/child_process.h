@@ -41,7 +41,9 @@ struct ChildResult {
 // Runs `program` (a path; not looked up on the PATH) with `arguments` (not including the
 // program's own name) and waits until it ends or `options.timeoutMs` has passed. A child that
 // outlives the limit is killed, with the processes it started where the system allows (POSIX:
-// its process group). Never throws.
+// its process group). Never throws. On Windows a child inherits every inheritable handle, so
+// children started from several threads at once may hold each other's output pipes open a little
+// longer (up to half a second each); the scanner starts one at a time.
 BRVST_PLATFORM_API ChildResult RunChild(const std::string& program,
                                         const std::vector<std::string>& arguments,
                                         const ChildOptions& options = {}) noexcept;

@@ -82,7 +82,7 @@ int Parse(int argc, char** argv, Arguments& a) {
   for (const std::string& folder : a.folders) {
     std::error_code error;
     if (!std::filesystem::is_directory(folder, error)) {
-      return UsageError(folder + ": no such folder");
+      return UsageError(folder + ": not a folder");
     }
   }
   return kGoOn;

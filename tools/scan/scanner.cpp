@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -149,7 +150,9 @@ Probed ProbeFile(const std::string& path, int timeoutMs) {
       return p;
     case platform::ChildEnd::TimedOut:
       p.verdict = Verdict::Hung;
-      p.reason = "no answer within " + std::to_string(timeoutMs / 1000.0).substr(0, 4) + " s";
+      char limit[32];
+      std::snprintf(limit, sizeof limit, "no answer within %g s", timeoutMs / 1000.0);
+      p.reason = limit;
       return p;
     case platform::ChildEnd::Crashed:
       p.verdict = Verdict::Crashed;
