@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -88,9 +89,7 @@ int Parse(int argc, char** argv, Arguments& a) {
   return kGoOn;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   using namespace brvst;
   if (argc == 3 && std::strcmp(argv[1], "--probe") == 0) return scan::RunProbeChild(argv[2]);
   Arguments args;
@@ -163,4 +162,16 @@ int main(int argc, char** argv) {
        << (removed ? " (and " + std::to_string(removed) + " marked removed)" : std::string())
        << " to " << written << '\n';
   return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    // A file name the system's code page cannot hold, say: said, not a crash.
+    std::cerr << "brvst-scan: " << e.what() << '\n';
+    return kExitNotWritten;
+  }
 }

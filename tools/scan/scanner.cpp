@@ -51,9 +51,13 @@ bool IsUnder(const fs::path& path, const fs::path& folder) {
   if (error) return false;
   const fs::path root = fs::canonical(folder, error);
   if (error) return false;
-  const std::string f = Comparable(file.parent_path()) + '/';
-  const std::string r = Comparable(root) + '/';
-  return f.compare(0, r.size(), r) == 0;
+  // Component by component: a root folder ends in a separator, its subfolders do not.
+  auto f = file.begin();
+  for (auto r = root.begin(); r != root.end(); ++r, ++f) {
+    if (r->empty()) continue;  // the empty last element of a path ending in a separator
+    if (f == file.end() || Comparable(*f) != Comparable(*r)) return false;
+  }
+  return true;
 }
 
 void Walk(const fs::path& folder, std::set<std::string>& seen, Candidates& out) {
