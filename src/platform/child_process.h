@@ -52,4 +52,7 @@ BRVST_PLATFORM_API ChildResult RunChild(const std::string& program,
 // "exception 0xC0000005", "timed out".
 BRVST_PLATFORM_API std::string DescribeChildEnd(const ChildResult& result);
 
+// How a crashed child ended: "signal 11 (SIGSEGV)", or "exception 0xC0000005" on Windows.
+BRVST_PLATFORM_API std::string DescribeChildFault(uint32_t fault);
+
 }  // namespace brvst::platform
