@@ -20,7 +20,7 @@ constexpr int kExitNotWritten = 1;
 constexpr int kExitUsage = 2;
 
 constexpr char kUsage[] =
-    "usage: brvst-scan [--out FILE] [--timeout SECONDS] [--json] DIR...\n"
+    "usage: brvst-scan [--out FILE] [--timeout SECONDS] [--jobs N] [--json] DIR...\n"
     "       brvst-scan --help\n";
 
 constexpr char kHelp[] =
@@ -30,6 +30,7 @@ constexpr char kHelp[] =
     "  --out FILE         write the list to FILE (default: beside the adapter when that folder is\n"
     "                     writable, else the user's configuration folder)\n"
     "  --timeout SECONDS  how long a plug-in may take to load and answer (default 10)\n"
+    "  --jobs N           probe N plug-ins at a time (default 1)\n"
     "  --json             print one JSON document instead of the table\n"
     "\n"
     "A rescan keeps the records of plug-ins found again, with their RegisterEnabled setting, and\n"
@@ -45,6 +46,7 @@ int UsageError(const std::string& message) {
 struct Arguments {
   std::string out;
   int timeoutMs = 10000;
+  int jobs = 1;
   bool json = false;
   std::vector<std::string> folders;
 };
@@ -73,6 +75,14 @@ int Parse(int argc, char** argv, Arguments& a) {
         return UsageError(std::string("--timeout: not a number of seconds up to 3600: ") + argv[i]);
       }
       a.timeoutMs = static_cast<int>(seconds * 1000 + 0.5);
+    } else if (arg == "--jobs") {
+      if (!hasValue) return UsageError("--jobs needs a number");
+      char* end = nullptr;
+      const long jobs = std::strtol(argv[++i], &end, 10);
+      if (end == argv[i] || *end != '\0' || jobs < 1 || jobs > 64) {
+        return UsageError(std::string("--jobs: not a number from 1 to 64: ") + argv[i]);
+      }
+      a.jobs = static_cast<int>(jobs);
     } else if (arg.size() > 1 && arg[0] == '-') {
       return UsageError("unknown option " + arg);
     } else {
@@ -121,6 +131,7 @@ int Main(int argc, char** argv) {
   scan::ScanOptions options;
   options.folders = args.folders;
   options.timeoutMs = args.timeoutMs;
+  options.jobs = args.jobs;
   const bool progress = scan::StderrIsTerminal();
   if (progress) {
     options.progress = [](std::size_t done, std::size_t total, const std::string& name) {

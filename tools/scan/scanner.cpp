@@ -6,12 +6,15 @@
 #include "tools/scan/scan_platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <system_error>
+#include <thread>
 
 namespace brvst::scan {
 
@@ -221,18 +224,37 @@ ScanResult Scan(const ScanOptions& options) {
   Candidates candidates = FindCandidates(options.folders);
   result.notes = std::move(candidates.notes);
 
+  // The probes, each in a process of its own, `jobs` at a time; taken in the order found.
   PluginRecord adapterRecord{};
   const bool haveAdapterRecord = MakeDefaultRecord(AdapterFolder().c_str(), adapterRecord);
   const std::size_t total = candidates.files.size();
-  for (std::size_t i = 0; i < total; ++i) {
-    const std::string& file = candidates.files[i];
-    if (options.progress) options.progress(i + 1, total, fs::path(file).filename().string());
-    std::error_code error;
-    if (haveAdapterRecord && fs::equivalent(file, adapterRecord.DllPath, error)) {
-      result.skipped.push_back({file, Verdict::AdapterRecord, "its record is built in", {}});
-      continue;
+  std::vector<Probed> probes(total);
+  std::atomic<std::size_t> next{0};
+  std::mutex progressLock;
+  std::size_t started = 0;
+  auto work = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < total;) {
+      const std::string& file = candidates.files[i];
+      if (options.progress) {
+        const std::lock_guard<std::mutex> hold(progressLock);
+        options.progress(++started, total, fs::path(file).filename().string());
+      }
+      std::error_code error;
+      if (haveAdapterRecord && fs::equivalent(file, adapterRecord.DllPath, error)) {
+        probes[i] = {file, Verdict::AdapterRecord, "its record is built in", {}};
+      } else {
+        probes[i] = ProbeFile(file, options.timeoutMs);
+      }
     }
-    Probed probed = ProbeFile(file, options.timeoutMs);
+  };
+  std::vector<std::thread> workers;
+  for (int j = 1; j < std::min<int>(options.jobs, static_cast<int>(total)); ++j) {
+    workers.emplace_back(work);
+  }
+  work();
+  for (std::thread& w : workers) w.join();
+
+  for (Probed& probed : probes) {
     if (probed.verdict != Verdict::Ok) {
       result.skipped.push_back(std::move(probed));
       continue;

@@ -50,7 +50,11 @@ Candidates FindCandidates(const std::vector<std::string>& folders);
 struct ScanOptions {
   std::vector<std::string> folders;
   int timeoutMs = 10000;
-  // Called before each candidate is probed: its number from 1, the count, its file name.
+  // Probes run at once. Results, duplicates included, are judged in the order found whatever
+  // the order the probes end in.
+  int jobs = 1;
+  // Called before each candidate is probed (from the probing threads, one call at a time): how
+  // many have started, the count, its file name.
   std::function<void(std::size_t, std::size_t, const std::string&)> progress;
 };
 
