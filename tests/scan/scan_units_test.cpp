@@ -186,6 +186,11 @@ TEST(MakeListedPlugin, RecordFromFindings) {
   EXPECT_EQ(l.Record.EditorWidth, 300);
   EXPECT_EQ(l.Record.EditorHeight, 200);
 
+  // A long name is cut before a character, never inside one; a long path is refused.
+  p.findings.name.clear();
+  for (int i = 0; i < 150; ++i) p.findings.name += "\xC3\xA9";  // é, two bytes
+  ASSERT_TRUE(MakeListedPlugin(p, l));
+  EXPECT_EQ(std::strlen(l.Record.Name), 258u);  // 259 bytes would end inside a character
   p.path = std::string(300, 'x') + ".so";
   EXPECT_FALSE(MakeListedPlugin(p, l));
 }

@@ -196,11 +196,16 @@ bool MakeListedPlugin(const Probed& probed, ListedPlugin& out) {
   if (!MakeDefaultRecord("", r)) return false;
   const fs::path path(probed.path);
   const std::string fileName = path.filename().string();
-  const std::string name = f.name.empty() ? path.stem().string() : f.name;
-  if (!CopyField(r.DllPath, probed.path) || !CopyField(r.DllFileName, fileName) ||
-      !CopyField(r.Name, name)) {
-    return false;
+  std::string name = f.name.empty() ? path.stem().string() : f.name;
+  // A name too long is cut where a character starts (as the list's reader cuts one); a path
+  // that does not fit is refused, since a cut one names another file.
+  if (name.size() >= sizeof r.Name) {
+    std::size_t cut = sizeof r.Name - 1;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
   }
+  if (!CopyField(r.DllPath, probed.path) || !CopyField(r.DllFileName, fileName)) return false;
+  CopyField(r.Name, name);
   r.UniqueId = f.uniqueId;
   r.FilterClsid = FilterClassIdFor(fileName, f.uniqueId);
   r.PageClsid = PageClassIdFor(fileName, f.uniqueId);
