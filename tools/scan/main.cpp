@@ -143,7 +143,7 @@ int Main(int argc, char** argv) {
   const scan::ScanResult result = scan::Scan(options);
   if (progress) std::cerr << '\r' << std::string(79, ' ') << '\r' << std::flush;
 
-  const std::vector<ListedPlugin> merged = scan::MergeLists(old, result.found, args.folders);
+  const std::vector<ListedPlugin> merged = scan::MergeLists(old, result.found);
   std::string written;
   std::vector<std::string> errors;
   for (const std::string& path : targets) {

@@ -47,22 +47,6 @@ bool SameClass(const GUID& a, const GUID& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// Whether `path` lies under `folder`, both resolved as the system finds them.
-bool IsUnder(const fs::path& path, const fs::path& folder) {
-  std::error_code error;
-  const fs::path file = fs::canonical(path, error);
-  if (error) return false;
-  const fs::path root = fs::canonical(folder, error);
-  if (error) return false;
-  // Component by component: a root folder ends in a separator, its subfolders do not.
-  auto f = file.begin();
-  for (auto r = root.begin(); r != root.end(); ++r, ++f) {
-    if (r->empty()) continue;  // the empty last element of a path ending in a separator
-    if (f == file.end() || Comparable(*f) != Comparable(*r)) return false;
-  }
-  return true;
-}
-
 void Walk(const fs::path& folder, std::set<std::string>& seen, Candidates& out) {
   std::error_code error;
   const fs::path real = fs::canonical(folder, error);
@@ -286,8 +270,7 @@ ScanResult Scan(const ScanOptions& options) {
 }
 
 std::vector<ListedPlugin> MergeLists(const std::vector<ListedPlugin>& old,
-                                     const std::vector<ListedPlugin>& found,
-                                     const std::vector<std::string>& scannedFolders) {
+                                     const std::vector<ListedPlugin>& found) {
   std::vector<ListedPlugin> merged;
   std::vector<bool> taken(found.size(), false);
   for (const ListedPlugin& before : old) {
@@ -313,11 +296,14 @@ std::vector<ListedPlugin> MergeLists(const std::vector<ListedPlugin>& old,
     }
     ListedPlugin kept = before;
     std::error_code error;
-    const bool gone = !fs::exists(before.Record.DllPath, error);
-    const bool scanned = std::any_of(
-        scannedFolders.begin(), scannedFolders.end(),
-        [&](const std::string& folder) { return IsUnder(before.Record.DllPath, folder); });
-    if (gone || scanned) kept.Removed = true;
+    const bool gone = !fs::exists(before.Record.DllPath, error) && !error;
+    // Its file found again under another class id (a new version with a new unique id): the
+    // new record takes over.
+    const bool superseded = std::any_of(found.begin(), found.end(), [&](const ListedPlugin& l) {
+      std::error_code ignored;
+      return fs::equivalent(l.Record.DllPath, before.Record.DllPath, ignored);
+    });
+    if (gone || superseded) kept.Removed = true;
     merged.push_back(std::move(kept));
   }
   for (std::size_t i = 0; i < found.size(); ++i) {

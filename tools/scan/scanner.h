@@ -73,12 +73,12 @@ bool MakeListedPlugin(const Probed& probed, ListedPlugin& out);
 
 // The list after a rescan. Records of the earlier list (`old`) keep their place: one found again
 // (the same filter class) takes what the scan found but keeps the user's RegisterEnabled and the
-// settings no scan finds (NrpnPassThrough, VstNamePrefix, Aux1..Aux9); one not found again is
-// marked Removed when its file is gone or lies under a scanned folder (it is there but no longer
-// a plug-in we can use), and is kept as it is otherwise (another scan's folder). New plug-ins
+// settings no scan finds (NrpnPassThrough, VstNamePrefix, Aux1..Aux9). One not found again is
+// marked Removed when its file is gone, or when the scan found that file under another class id;
+// otherwise (its plug-in crashed or hung this time, or lies in a folder this scan did not cover)
+// it is kept as it is, so a passing failure does not drop what host projects use. New plug-ins
 // follow, in the order found.
 std::vector<ListedPlugin> MergeLists(const std::vector<ListedPlugin>& old,
-                                     const std::vector<ListedPlugin>& found,
-                                     const std::vector<std::string>& scannedFolders);
+                                     const std::vector<ListedPlugin>& found);
 
 }  // namespace brvst::scan
