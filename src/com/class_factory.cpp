@@ -85,6 +85,7 @@ HRESULT OfferFactory(Record& record, REFIID riid, void** ppv, const FactoryPoint
 }
 
 HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+  ReportPluginListProblems();
   SetFailureFunction("DllGetClassObject", "Searching for object");
   std::list<PluginRecord>& list = PluginList();
   if (list.empty()) {

@@ -2,6 +2,7 @@
 #include "com/exports.h"
 
 #include "com/adapter_resources.h"
+#include "com/plugin_list_file.h"
 
 #include <cstring>
 #include <mutex>
@@ -28,6 +29,71 @@ bool CopyField(char (&field)[N], const char* text) {
   if (length >= N) return false;
   std::memcpy(field, text, length + 1);
   return true;
+}
+
+// What the last BuildPluginList took from the list file, and the message it left for the first
+// entry point that may show one.
+struct ListFileState {
+  std::mutex lock;
+  PluginListSource source;
+  std::string pendingReport;
+};
+
+ListFileState& TheListFileState() {
+  // Built on first use, as BuildPluginList may run before static constructors.
+  static ListFileState state;
+  return state;
+}
+
+constexpr char kReportTail[] =
+    "\n\nRun AdapterScan again to write a new list, or mend the file by hand.";
+
+// The record in the list whose filter or page class is one of `record`'s, if any.
+const PluginRecord* ClassHolder(const PluginRecord& record) {
+  for (const PluginRecord& held : PluginList()) {
+    for (const GUID* id : {&record.FilterClsid, &record.PageClsid})
+      if (*id == held.FilterClsid || *id == held.PageClsid) return &held;
+  }
+  return nullptr;
+}
+
+// Appends the list file's records to PluginList; the source and the report go to `state`.
+void AppendListedRecords(ListFileState& state) {
+  for (const std::string& path : PluginListFilePaths()) {
+    PluginListRead read = ReadPluginListFile(path);
+    if (!read.Found) continue;
+    state.source.path = path;
+    if (!read.Error.empty()) {
+      state.pendingReport =
+          "The plug-in list could not be read, so only the adapter's own "
+          "plug-in is available:\n\n" +
+          read.Error + kReportTail;
+      return;
+    }
+    std::string clashes;
+    for (const ListedPlugin& listed : read.Records) {
+      if (listed.Removed) {
+        state.source.removed.push_back(listed.Record);
+        continue;
+      }
+      if (const PluginRecord* holder = ClassHolder(listed.Record)) {
+        clashes += "\n\"" + std::string(listed.Record.Name) + "\" (" + listed.Record.DllPath +
+                   ") has the class id of \"" + holder->Name + "\"";
+        continue;
+      }
+      PluginList().push_back(listed.Record);
+    }
+    // A removed plug-in whose class a listed one now holds (the same file found elsewhere) keeps
+    // its registration: it is the listed one's.
+    auto& removed = state.source.removed;
+    std::erase_if(removed, [](const PluginRecord& r) { return ClassHolder(r) != nullptr; });
+    if (!clashes.empty())
+      state.pendingReport = "The plug-in list " + path +
+                            " has records whose class ids an earlier record holds; only the "
+                            "first is used, these are left out:\n" +
+                            clashes + kReportTail;
+    return;
+  }
 }
 
 }  // namespace
@@ -85,6 +151,10 @@ bool MakeDefaultRecord(const char* folder, PluginRecord& record) {
 
 void BuildPluginList() {
   PluginList().clear();
+  ListFileState& state = TheListFileState();
+  std::lock_guard<std::mutex> lock(state.lock);
+  state.source = PluginListSource();
+  state.pendingReport.clear();
   // The adapter's own folder, with its trailing separator. A module name that fills the whole
   // buffer may have been cut short, so it gives no folder.
   char path[1024] = {};
@@ -97,6 +167,28 @@ void BuildPluginList() {
     path[0] = '\0';
   PluginRecord record;
   if (MakeDefaultRecord(path, record)) PluginList().push_back(record);
+  try {
+    AppendListedRecords(state);
+  } catch (...) {
+    // Out of memory: the records appended so far stay, each whole.
+    state.pendingReport.clear();
+  }
+}
+
+void ReportPluginListProblems() {
+  ListFileState& state = TheListFileState();
+  std::string text;
+  {
+    std::lock_guard<std::mutex> lock(state.lock);
+    text.swap(state.pendingReport);
+  }
+  if (!text.empty()) MessageBoxA(nullptr, text.c_str(), "Brimley VST Adapter Error", MB_OK);
+}
+
+PluginListSource CurrentPluginListSource() {
+  ListFileState& state = TheListFileState();
+  std::lock_guard<std::mutex> lock(state.lock);
+  return state.source;
 }
 
 void AddLiveObject() {

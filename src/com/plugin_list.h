@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 #include <list>
+#include <string>
+#include <vector>
 
 namespace brvst {
 
@@ -17,7 +19,7 @@ struct PluginRecord {
   GUID PageClsid;
   char Name[260];
   char DllPath[260];
-  char DllFileName[12];
+  char DllFileName[260];  // keys the plug-in's preset folder and its class ids
   int32_t UniqueId;
   int32_t Aux1, Aux2, Aux3, Aux4, Aux5, Aux6, Aux7, Aux8, Aux9;  // carried, read by nobody
   int32_t RegisterEnabled;
@@ -40,8 +42,24 @@ inline constexpr GUID kDefaultPageClsid = {
 // outlives every static destructor (DllMain's detach may run after them and empties it itself).
 std::list<PluginRecord>& PluginList();
 
-// Empties PluginList and appends the one record of this build.
+// Empties PluginList and appends the record of this build, then the records of the plug-in list
+// file (plugin_list_file.h): the first of its places that holds a file. A damaged file adds
+// nothing; a record whose class id an earlier record holds is left out; records marked removed
+// are kept apart for registration. What went wrong waits for ReportPluginListProblems: this
+// runs inside DllMain, where no window may open.
 void BuildPluginList();
+
+// Shows, once, the message about what the last BuildPluginList found wrong with the list file;
+// nothing when all was well. Never from DllMain.
+void ReportPluginListProblems();
+
+// The list file the last BuildPluginList read (empty when none was found), and its records
+// marked removed whose class ids no published record holds.
+struct PluginListSource {
+  std::string path;
+  std::vector<PluginRecord> removed;
+};
+PluginListSource CurrentPluginListSource();
 
 // Fills `record` as the record of this build for a plug-in DLL in `folder` (which ends with a
 // path separator, or is empty). False, with `record` untouched, when the path does not fit.

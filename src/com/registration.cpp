@@ -3,6 +3,7 @@
 #include "com/exports.h"
 #include "com/failure_report.h"
 #include "com/plugin_list.h"
+#include "com/plugin_list_file.h"
 #include "filter/adapter_filter.h"
 #include "platform/fault_trap.h"
 
@@ -115,10 +116,46 @@ bool AdapterPath(char (&path)[1024]) {
   return length != 0 && length < sizeof path - 1;
 }
 
+// Takes a record whose plug-in has gone off the system: its classes, its filter mapper entry and
+// its soft-synth key. No filter is made for it; its plug-in is not there to load.
+void UnregisterRemovedRecord(const PluginRecord& record) {
+  IFilterMapper* mapper = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_IFilterMapper, reinterpret_cast<void**>(&mapper)))) {
+    mapper->UnregisterFilter(record.FilterClsid);
+    mapper->Release();
+  }
+  UnregisterClassKeys(record.FilterClsid);
+  UnregisterClassKeys(record.PageClsid);
+  char keyName[128];
+  SoftSynthKeyName(record.FilterClsid, keyName);
+  EliminateSubKey(HKEY_LOCAL_MACHINE, keyName);
+}
+
+// Drops the records marked removed from the list file, re-read now so that a list a scan wrote
+// since is kept. A file that cannot be rewritten is said so; the records stay unregistered.
+void DropRemovedRecords(const std::string& path) {
+  PluginListRead read = ReadPluginListFile(path);
+  std::string error = read.Error;
+  if (error.empty() && read.Found) {
+    const size_t before = read.Records.size();
+    std::erase_if(read.Records, [](const ListedPlugin& listed) { return listed.Removed; });
+    if (read.Records.size() == before) return;
+    error = WritePluginListFile(path, read.Records);
+  }
+  if (error.empty()) return;
+  const std::string text =
+      "The plug-ins marked removed in the plug-in list were unregistered, but the list could "
+      "not be rewritten without them:\n\n" +
+      error + "\n\nThe next registration will try again.";
+  MessageBoxA(nullptr, text.c_str(), "Brimley VST Adapter Error", MB_OK);
+}
+
 HRESULT RegisterServer() {
   RegistrationInProgress = 1;
   const HRESULT init = CoInitialize(nullptr);
   BuildPluginList();
+  ReportPluginListProblems();
   char adapterPath[1024];
   const bool havePath = AdapterPath(adapterPath);
   std::list<PluginRecord>& list = PluginList();
@@ -132,6 +169,9 @@ HRESULT RegisterServer() {
     if (record.RegisterEnabled == 0 || !havePath) continue;
     RegisterRecord(record, adapterPath);
   }
+  const PluginListSource source = CurrentPluginListSource();
+  for (const PluginRecord& record : source.removed) UnregisterRemovedRecord(record);
+  if (!source.removed.empty()) DropRemovedRecords(source.path);
   if (SUCCEEDED(init)) CoUninitialize();
   RegistrationInProgress = 0;
   return S_OK;
@@ -161,6 +201,9 @@ void UnregisterRecords(HRESULT& init) {
     SetFailurePoint("Doing COM unreg manually (props)");
     UnregisterClassKeys(record.PageClsid);
   }
+  SetFailurePoint("Unregistering removed plugs");
+  for (const PluginRecord& record : CurrentPluginListSource().removed)
+    UnregisterRemovedRecord(record);
   RegistrationInProgress = 0;
   SetFailurePoint("Unregister done, cleaning up");
 }

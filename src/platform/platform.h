@@ -21,6 +21,14 @@ inline constexpr bool kPluginEditorsShown = true;
 inline constexpr bool kPluginEditorsShown = false;
 #endif
 
+// Whether file names and the adapter's narrow text are UTF-8 bytes (Linux, where file names are
+// bytes and desktops write UTF-8), or in the ANSI code page, as the Windows "A" calls take them.
+#if defined(_WIN32)
+inline constexpr bool kFileNamesAreUtf8 = false;
+#else
+inline constexpr bool kFileNamesAreUtf8 = true;
+#endif
+
 }  // namespace brvst::platform
 
 // A procedure address (GetProcAddress) as the function type the caller knows it to have. The

@@ -43,7 +43,8 @@ constexpr FileCommand kSaveBank{true, "Save settings as...",     kBankFilter, ".
                                 "wb", &VstPlugInstance::SaveBank};
 
 // The key of a plug-in's settings, named after its file. False when the name does not fit.
-bool PresetKeyName(const PluginRecord& record, char (&name)[sizeof kPresetKeyPrefix + 16]) {
+bool PresetKeyName(const PluginRecord& record,
+                   char (&name)[sizeof kPresetKeyPrefix + sizeof PluginRecord::DllFileName]) {
   const size_t fileLength = strnlen(record.DllFileName, sizeof record.DllFileName);
   if (sizeof kPresetKeyPrefix + fileLength > sizeof name) return false;
   std::memcpy(name, kPresetKeyPrefix, sizeof kPresetKeyPrefix - 1);
@@ -87,7 +88,7 @@ void RunOperation(VstPlugInstance& plugin, const FileCommand& command, FILE* str
 
 void RunFileCommand(AdapterFilter* filter, const FileCommand& command) {
   if (filter == nullptr || !filter->Plugin || filter->Record == nullptr) return;
-  char keyName[sizeof kPresetKeyPrefix + 16];
+  char keyName[sizeof kPresetKeyPrefix + sizeof PluginRecord::DllFileName];
   const bool haveKey = PresetKeyName(*filter->Record, keyName);
   char folder[kDialogBufferSize] = {};
   if (haveKey) ReadPresetFolder(keyName, folder);

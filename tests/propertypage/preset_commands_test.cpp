@@ -34,10 +34,11 @@ class PresetCommands : public ::testing::Test {
  protected:
   void SetUp() override {
     // Tests of this suite run at once in separate processes: each has a plug-in file name, and
-    // so a registry key, and a folder of its own.
+    // so a registry key, and a folder of its own; a file name as long as real ones are.
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     const auto tag = static_cast<unsigned>(std::hash<std::string>{}(test) % 100000);
-    std::snprintf(probe.record.DllFileName, sizeof probe.record.DllFileName, "p%05u.dll", tag);
+    std::snprintf(probe.record.DllFileName, sizeof probe.record.DllFileName,
+                  "DragonflyHallReverb-vst-%05u.dll", tag);
     keyName = std::string(kKeyPrefix) + probe.record.DllFileName;
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName.c_str());
     root = fs::temp_directory_path() / ("brvst-" + test);

@@ -8,9 +8,9 @@
 #include "platform/platform.h"
 #include "platform/posix/directshow.h"
 #include "platform/posix/registry_testing.h"
+#include "platform/user_folders.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -680,22 +680,8 @@ LSTATUS Guarded(Body&& body) noexcept {
 
 std::string RegistryPath() {
   if (const char* chosen = std::getenv("BRVST_REGISTRY"); chosen && *chosen) return chosen;
-  std::string config;
-  // A relative XDG_CONFIG_HOME is invalid and ignored, as desktop conventions have it.
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
-    config = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    config = std::string(home) + "/.config";
-  } else {
-    passwd entry;
-    passwd* found = nullptr;
-    char buffer[4096];
-    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) != 0 || !found ||
-        !found->pw_dir || !*found->pw_dir)
-      return {};
-    config = std::string(found->pw_dir) + "/.config";
-  }
-  return config + "/brvst/registry.reg";
+  const std::string folder = UserConfigFolder();
+  return folder.empty() ? std::string() : folder + "registry.reg";
 }
 
 void SetRegistryBeforeReplaceHookForTesting(void (*hook)()) {

@@ -272,6 +272,21 @@ BRVST_PLATFORM_API HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 }
 
 // ---------------------------------------------------------------------------------------------
+// Files. MoveFileExA with MOVEFILE_REPLACE_EXISTING replaces the target in one step, as a rename
+// does; without it an existing target is refused.
+#define MOVEFILE_REPLACE_EXISTING 0x1
+#define ERROR_ALREADY_EXISTS 183L
+
+extern "C" {
+BRVST_PLATFORM_API BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
+BRVST_PLATFORM_API BOOL WINAPI DeleteFileA(LPCSTR path);
+// Creates one folder (its parent must exist); the security attributes are ignored.
+BRVST_PLATFORM_API BOOL WINAPI CreateDirectoryA(LPCSTR path, struct SECURITY_ATTRIBUTES* security);
+// Sets the process environment's `name`; a null value removes it.
+BRVST_PLATFORM_API BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+}
+
+// ---------------------------------------------------------------------------------------------
 // COM runtime basics.
 #define CLSCTX_INPROC_SERVER 0x1
 #define CLSCTX_INPROC_HANDLER 0x2
@@ -555,8 +570,8 @@ BRVST_PLATFORM_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LON
 BRVST_PLATFORM_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 BRVST_PLATFORM_API BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
 BRVST_PLATFORM_API int WINAPI MapWindowPoints(HWND from, HWND to, LPPOINT points, UINT count);
-BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y,
-                                             int width, int height, UINT flags);
+BRVST_PLATFORM_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width,
+                                            int height, UINT flags);
 BRVST_PLATFORM_API BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BRVST_PLATFORM_API BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 BRVST_PLATFORM_API BOOL WINAPI GetUpdateRect(HWND window, LPRECT rect, BOOL erase);
