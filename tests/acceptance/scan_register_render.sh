@@ -68,9 +68,9 @@ cat "$work/scan.txt"
 python3 - "$list" >"$work/records.tsv" <<'EOF'
 import sys
 records, record = [], None
-for raw in open(sys.argv[1], encoding="utf-8"):
+for raw in open(sys.argv[1], encoding="utf-8-sig"):
     line = raw.strip()
-    if not line or line.startswith(";"):
+    if not line or line.startswith((";", "#")):
         continue
     if line.startswith("["):
         record = {} if line.lower() == "[plugin]" else None
