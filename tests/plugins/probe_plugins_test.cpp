@@ -18,6 +18,7 @@ TEST(ProbePlugins, EveryEntryPointAnswersWhatItsTraitsSay) {
   for (const probe::VariantTraits& t : probe::kVariants) {
     SCOPED_TRACE(t.name);
     if (t.faultOnLoad) continue;  // never loads; the loader's tests take it
+    if (t.hangInEntry) continue;  // never returns; the scanner's tests take it
     const PluginModule module(std::string(t.name) + ".dll");
     ASSERT_TRUE(module.loaded()) << "not in " BRVST_BIN_DIR;
     const struct {

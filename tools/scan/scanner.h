@@ -1,0 +1,80 @@
+// The scan: candidates found in folders, each probed in a process of its own, records made of
+// what the probes found, and the list of an earlier scan brought up to date.
+#pragma once
+
+#include "com/plugin_list_file.h"
+#include "vsthost/plugin_probe.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace brvst::scan {
+
+enum class Verdict {
+  Ok,
+  Crashed,            // a fault, its initialisation failed, or it ended the process
+  Hung,               // no answer within the time limit
+  NotPlugin,          // no module at all, no entry point, no effect or a wrong magic number
+  WrongArchitecture,  // a module for another system or processor
+  LoadFailed,         // a module for us that the system's loader refused (a missing library...)
+  DuplicateClassId,   // the same file name and unique id as one found before it
+  AdapterRecord,      // the plug-in the adapter's own record already wraps
+  PathTooLong,        // its path does not fit a record
+};
+
+// "ok", "crashed", "hung", "not a plug-in", "wrong architecture"...
+const char* VerdictName(Verdict verdict);
+
+struct Probed {
+  std::string path;
+  Verdict verdict = Verdict::Ok;
+  std::string reason;  // for verdicts other than Ok
+  vsthost::ProbeFindings findings;
+};
+
+// Probes the plug-in at `path`: its header first, then the probe in a process of its own.
+Probed ProbeFile(const std::string& path, int timeoutMs);
+
+struct Candidates {
+  std::vector<std::string> files;  // absolute, in the order of the folders and then by name
+  std::vector<std::string> notes;  // folders that could not be read, loops not followed
+};
+
+// The candidates under `folders` and their subfolders: files with the platform's module name
+// ending, in any case. Links are followed; a folder reached again (a link loop, or two links to
+// one folder) is walked once.
+Candidates FindCandidates(const std::vector<std::string>& folders);
+
+struct ScanOptions {
+  std::vector<std::string> folders;
+  int timeoutMs = 10000;
+  // Called before each candidate is probed: its number from 1, the count, its file name.
+  std::function<void(std::size_t, std::size_t, const std::string&)> progress;
+};
+
+struct ScanResult {
+  std::vector<ListedPlugin> found;  // in the order found
+  std::vector<Probed> skipped;
+  std::vector<std::string> notes;
+};
+
+ScanResult Scan(const ScanOptions& options);
+
+// A record for a plug-in the probe found good: its file, the class ids of its file name and
+// unique id, and the scanner's choices (RegisterEnabled 1, IsSoftSynth from the synth flag, mono
+// allowed with one input or none). False when its path or name does not fit a record.
+bool MakeListedPlugin(const Probed& probed, ListedPlugin& out);
+
+// The list after a rescan. Records of the earlier list (`old`) keep their place: one found again
+// (the same filter class) takes what the scan found but keeps the user's RegisterEnabled and the
+// settings no scan finds (NrpnPassThrough, VstNamePrefix, Aux1..Aux9); one not found again is
+// marked Removed when its file is gone or lies under a scanned folder (it is there but no longer
+// a plug-in we can use), and is kept as it is otherwise (another scan's folder). New plug-ins
+// follow, in the order found.
+std::vector<ListedPlugin> MergeLists(const std::vector<ListedPlugin>& old,
+                                     const std::vector<ListedPlugin>& found,
+                                     const std::vector<std::string>& scannedFolders);
+
+}  // namespace brvst::scan
