@@ -17,7 +17,7 @@ fail() {
   exit 1
 }
 [ $# -eq 3 ] || fail "usage: $0 BIN MIDI WORK"
-bin=$1 midi=$2 work=$3
+bin=$(realpath "$1") midi=$(realpath "$2") work=$(realpath -m "$3")
 
 dpf=/usr/lib/vst
 lsp=/usr/lib/vst/lsp-plugins
@@ -25,6 +25,11 @@ lsp=/usr/lib/vst/lsp-plugins
 # equaliser, a limiter, a noise generator (sound from silence) and an analyser (audio through).
 lsp_chosen=(compressor-stereo comp-delay-mono comp-delay-x2-stereo para-equalizer-x16-stereo
   sc-compressor-stereo limiter-mono slap-delay-stereo noise-generator-x2 spectrum-analyzer-x2)
+
+# Options for plug-ins that need them to sound. Amplitude Imposer gives its first two inputs the
+# loudness of inputs 3 and 4, which a host with two channels leaves silent: at depth 0 it does
+# not.
+declare -A options=([AmplitudeImposer-vst.so]="--param 0=0")
 
 [ -d "$dpf" ] && [ -d "$lsp" ] || fail "dpf-plugins-vst and lsp-plugins-vst are not installed"
 command -v python3 >/dev/null || fail "python3 is missing"
@@ -65,7 +70,7 @@ cat "$work/scan.txt"
 [ -s "$list" ] || fail "brvst-scan wrote no list at $list"
 
 # name, file name, filter class id and synth flag of each record that is not marked removed
-python3 - "$list" >"$work/records.tsv" <<'EOF'
+cat >"$work/records.py" <<'EOF'
 import sys
 records, record = [], None
 for raw in open(sys.argv[1], encoding="utf-8-sig"):
@@ -91,6 +96,14 @@ for r in records:
     file_name = r.get("dllfilename") or r["dllpath"].rsplit("/", 1)[-1]
     print("\t".join([r["name"], file_name, r["filterclsid"], r.get("issoftsynth", "0")]))
 EOF
+python3 "$work/records.py" "$list" >"$work/records.tsv"
+# A rescan keeps every class id: a host project finds its plug-ins again.
+cp "$work/records.tsv" "$work/records-first.tsv"
+"$bin/brvst-scan" --out "$list" "$work/plugins/dpf" "$work/plugins/lsp" >/dev/null 2>&1 ||
+  fail "the second brvst-scan failed"
+python3 "$work/records.py" "$list" >"$work/records.tsv"
+cmp -s "$work/records.tsv" "$work/records-first.tsv" || fail "a rescan changed the list's records"
+
 for file in "${expected[@]}"; do
   cut -f2 "$work/records.tsv" | grep -qxF "$file" || fail "the list has no record for $file"
 done
@@ -120,8 +133,9 @@ while IFS=$'\t' read -r name file clsid synth; do
     args=("$bin/demo.wav")
     effects=$((effects + 1))
   fi
+  read -r -a more <<<"${options[$file]:-}"
   status=0
-  "$bin/brvst-render" --clsid "$clsid" --format s16 "${args[@]}" -o "$out" \
+  "$bin/brvst-render" --clsid "$clsid" --format s16 "${more[@]}" "${args[@]}" -o "$out" \
     2>"$work/out/$file.err" || status=$?
   [ "$status" = 0 ] || {
     cat "$work/out/$file.err" >&2
