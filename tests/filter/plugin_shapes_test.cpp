@@ -2,7 +2,6 @@
 // host's two, the accumulating process call alone, and a one-output instrument.
 #include "tests/filter/adapter_graph.h"
 
-#include "synth/event_scheduler.h"
 #include "vsthost/vst_plug_instance.h"
 
 #include <gtest/gtest.h>
@@ -96,11 +95,7 @@ TEST(PlugInShapes, InputsPastTheSecondHearSilenceThoughThePlugInWroteTheirBuffer
 TEST(PlugInShapes, AOneOutputInstrumentSoundsOnBothSidesAndLetsNoInputThrough) {
   AdapterGraph g("probe_synth_1out.dll", kStereoF32, {256});
   ASSERT_EQ(g.Connect(), S_OK);
-  {
-    CAutoLock lock(&g.filter->StreamLock);
-    g.filter->Events->InsertOutputEvent({kOutputMidi, 300, 1, {0x90, 69, 127, 0}, 0});
-    g.filter->Events->InsertOutputEvent({kOutputMidi, 700, 1, {0x80, 69, 0, 0}, 0});
-  }
+  g.QueueNote(300, 700, 69, 127);
   g.Play(std::vector<float>(1024 * 2, 0.25f));
   const std::vector<float> output = g.Received();
   ASSERT_EQ(output.size(), 2048u);
