@@ -155,22 +155,15 @@ void BuildPluginList() {
   std::lock_guard<std::mutex> lock(state.lock);
   state.source = PluginListSource();
   state.pendingReport.clear();
-  // The adapter's own folder, with its trailing separator. A module name that fills the whole
-  // buffer may have been cut short, so it gives no folder.
-  char path[1024] = {};
-  const DWORD length = GetModuleFileNameA(moduleInstance, path, sizeof path);
-  if (length == 0 || length >= sizeof path - 1) return;
-  char* separator = std::strrchr(path, kPathSeparator);
-  if (separator != nullptr)
-    separator[1] = '\0';
-  else
-    path[0] = '\0';
-  PluginRecord record;
-  if (MakeDefaultRecord(path, record)) PluginList().push_back(record);
   try {
+    // A loaded module's name is a full path; none means it did not fit.
+    const std::string folder = AdapterFolder();
+    if (folder.empty()) return;
+    PluginRecord record;
+    if (MakeDefaultRecord(folder.c_str(), record)) PluginList().push_back(record);
     AppendListedRecords(state);
   } catch (...) {
-    // Out of memory: the records appended so far stay, each whole.
+    // Out of memory (this runs inside DllMain): the records appended so far stay, each whole.
     state.pendingReport.clear();
   }
 }

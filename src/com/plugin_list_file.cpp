@@ -611,6 +611,11 @@ std::string WritePluginListFile(const std::string& path, const std::vector<Liste
     std::string error;
     for (const ListedPlugin& listed : records)
       if (!AppendRecord(text, listed, error)) return path + ": " + error;
+    // What the reader would refuse (a relative path, a bad flag) is not written: the file would
+    // take every other record down with it.
+    Parser check("");
+    if (!check.Parse(text))
+      return path + ": not written, it would not read back (" + check.error().substr(2) + ")";
 
     CreateFoldersOf(path);
     // A name no other writer picks, in the same folder so that the rename stays on one volume.

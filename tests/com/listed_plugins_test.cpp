@@ -27,8 +27,13 @@ namespace fs = std::filesystem;
 using test::KeyExists;
 using namespace probe;
 
+// A file of the build's output folder, by the path the system gives the test itself (under Wine
+// a drive path, as a list file wants it).
 std::string BinPath(const char* file) {
-  return std::string(BRVST_BIN_DIR) + kPathSeparator + file;
+  char path[1024] = {};
+  GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path);
+  const std::string self(path);
+  return self.substr(0, self.rfind(kPathSeparator) + 1) + file;
 }
 
 std::string ClassKey(REFGUID clsid) {

@@ -298,6 +298,16 @@ TEST_F(ListFile, AFailedWriteLeavesTheOldListAndNoTemporaryFile) {
   std::strcpy(broken.Record.Name, "Two\nName=Injected");
   EXPECT_EQ(WritePluginListFile(path_, {one[0], broken}), path_ + ": Name holds a line break");
   EXPECT_EQ(Contents(), before);
+  broken = Listed("Two", "two.so", 2);
+  std::strcpy(broken.Record.DllPath, "two.so");
+  EXPECT_EQ(WritePluginListFile(path_, {one[0], broken}),
+            path_ +
+                ": not written, it would not read back (line 33: DllPath is not an absolute "
+                "path)");
+  broken.Record.DllPath[0] = '\0';
+  EXPECT_NE(WritePluginListFile(path_, {broken}).find("(line 8: DllPath is not an absolute path)"),
+            std::string::npos);
+  EXPECT_EQ(Contents(), before);
 
   // Its folder is a file: nothing can be created there.
   const std::string blocked = (folder_ / kPluginListFileName / "list.ini").string();
