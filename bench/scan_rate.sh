@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The scanner's rate over a folder of 100 plug-ins: copies of the probe plug-ins under distinct
 # names (each a good effect or instrument), scanned REPETITIONS times (default 3); prints the
-# median in plug-ins per second.
+# median in plug-ins per second. JOBS=N probes N at a time (default 1).
 #
 #   bench/scan_rate.sh [build-dir]     build-dir defaults to build/linux, which must hold
 #                                      brvst-scan, brvst-loadcheck and the probe plug-ins
@@ -28,7 +28,7 @@ rates=()
 for ((r = 0; r < ${REPETITIONS:-3}; ++r)); do
   rm -f "$work/list.ini"
   start=$(date +%s.%N)
-  "$scanner" --out "$work/list.ini" "$work/plugins" >"$work/report.txt"
+  "$scanner" --jobs "${JOBS:-1}" --out "$work/list.ini" "$work/plugins" >"$work/report.txt"
   end=$(date +%s.%N)
   listed=$(grep -c '^\[plugin\]' "$work/list.ini")
   [[ "$listed" == "$count" ]] || { echo "listed $listed of $count plug-ins" >&2; exit 1; }

@@ -41,7 +41,9 @@ struct ChildResult {
 // Runs `program` (a path; not looked up on the PATH) with `arguments` (not including the
 // program's own name) and waits until it ends or `options.timeoutMs` has passed. A child that
 // outlives the limit is killed, with the processes it started where the system allows (POSIX:
-// its process group). Never throws.
+// its process group). Never throws. On Windows a child inherits every inheritable handle, so
+// children started from several threads at once may hold each other's output pipes open a little
+// longer (up to half a second each); the scanner starts one at a time.
 BRVST_PLATFORM_API ChildResult RunChild(const std::string& program,
                                         const std::vector<std::string>& arguments,
                                         const ChildOptions& options = {}) noexcept;
@@ -49,5 +51,8 @@ BRVST_PLATFORM_API ChildResult RunChild(const std::string& program,
 // A short description of how a child ended, for reports: "exit code 3", "signal 11 (SIGSEGV)",
 // "exception 0xC0000005", "timed out".
 BRVST_PLATFORM_API std::string DescribeChildEnd(const ChildResult& result);
+
+// How a crashed child ended: "signal 11 (SIGSEGV)", or "exception 0xC0000005" on Windows.
+BRVST_PLATFORM_API std::string DescribeChildFault(uint32_t fault);
 
 }  // namespace brvst::platform

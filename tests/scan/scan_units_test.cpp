@@ -117,51 +117,49 @@ ListedPlugin Listed(const std::string& path, int32_t id) {
   return l;
 }
 
-TEST(MergeLists, RescanKeepsUserSettingsAndMarksOnlyWhatTheScanCovered) {
+TEST(MergeLists, RescanKeepsUserSettingsAndMarksOnlyVanishedOrSupersededRecords) {
   const fs::path root = fs::temp_directory_path() / "brvst-merge-test";
   fs::remove_all(root);
-  fs::create_directories(root / "scanned");
-  fs::create_directories(root / "elsewhere");
-  for (const char* f : {"scanned/kept.so", "scanned/broken.so", "elsewhere/other.so"}) {
-    std::ofstream(root / f) << "x";
-  }
-  const std::string scanned = (root / "scanned").string();
+  fs::create_directories(root);
+  for (const char* f : {"kept.so", "broken.so", "updated.so"}) std::ofstream(root / f) << "x";
+  auto at = [&](const char* f) { return (root / f).string(); };
 
-  ListedPlugin kept = Listed((root / "scanned/kept.so").string(), 1);
+  ListedPlugin kept = Listed(at("kept.so"), 1);
   kept.Record.RegisterEnabled = 0;
   kept.Record.NrpnPassThrough = 0;
   kept.Record.Aux9 = 7;
   std::strcpy(kept.Record.Name, "old name");
-  const ListedPlugin gone = Listed((root / "scanned/gone.so").string(), 2);
-  const ListedPlugin broken = Listed((root / "scanned/broken.so").string(), 3);  // now skipped
-  const ListedPlugin other = Listed((root / "elsewhere/other.so").string(), 4);
-  const ListedPlugin vanishedElsewhere = Listed((root / "elsewhere/vanished.so").string(), 5);
+  const ListedPlugin gone = Listed(at("gone.so"), 2);
+  const ListedPlugin broken = Listed(at("broken.so"), 3);    // there, but skipped this time
+  const ListedPlugin updated = Listed(at("updated.so"), 4);  // found again with a new id
 
-  ListedPlugin keptAgain = Listed((root / "scanned/kept.so").string(), 1);
-  const ListedPlugin added = Listed((root / "scanned/new.so").string(), 6);
+  const ListedPlugin keptAgain = Listed(at("kept.so"), 1);
+  const ListedPlugin updatedAgain = Listed(at("updated.so"), 40);
+  const ListedPlugin added = Listed(at("new.so"), 6);
 
   const std::vector<ListedPlugin> merged =
-      MergeLists({kept, gone, broken, other, vanishedElsewhere}, {added, keptAgain}, {scanned});
+      MergeLists({kept, gone, broken, updated}, {added, updatedAgain, keptAgain});
   fs::remove_all(root);
 
   ASSERT_EQ(merged.size(), 6u);
-  // Earlier records keep their places; the new one follows.
+  // Earlier records keep their places; the new ones follow in the order found.
   EXPECT_STREQ(merged[0].Record.Name, "kept");     // what the scan found wins...
   EXPECT_EQ(merged[0].Record.RegisterEnabled, 0);  // ...but not over the user's choices
   EXPECT_EQ(merged[0].Record.NrpnPassThrough, 0);
   EXPECT_EQ(merged[0].Record.Aux9, 7);
   EXPECT_FALSE(merged[0].Removed);
   EXPECT_TRUE(merged[1].Removed);   // its file is gone
-  EXPECT_TRUE(merged[2].Removed);   // there, under a scanned folder, but no longer usable
-  EXPECT_FALSE(merged[3].Removed);  // another folder's plug-in, still there: not ours to judge
-  EXPECT_TRUE(merged[4].Removed);   // another folder's, but its file is gone
-  EXPECT_STREQ(merged[5].Record.Name, "new");
-  EXPECT_EQ(merged[5].Record.RegisterEnabled, 1);
+  EXPECT_FALSE(merged[2].Removed);  // a crash or hang this time does not drop it
+  EXPECT_TRUE(merged[3].Removed);   // its file now has another class id...
+  EXPECT_STREQ(merged[4].Record.Name, "new");
+  EXPECT_EQ(merged[4].Record.RegisterEnabled, 1);
+  EXPECT_EQ(merged[5].Record.UniqueId, 40);  // ...which this record holds
+  EXPECT_FALSE(merged[5].Removed);
 
   // A record marked removed earlier that is found again comes back.
   ListedPlugin wasRemoved = keptAgain;
   wasRemoved.Removed = true;
-  EXPECT_FALSE(MergeLists({wasRemoved}, {keptAgain}, {scanned})[0].Removed);
+  EXPECT_FALSE(MergeLists({wasRemoved}, {keptAgain})[0].Removed);
 }
 
 TEST(MakeListedPlugin, RecordFromFindings) {
@@ -186,6 +184,11 @@ TEST(MakeListedPlugin, RecordFromFindings) {
   EXPECT_EQ(l.Record.EditorWidth, 300);
   EXPECT_EQ(l.Record.EditorHeight, 200);
 
+  // A long name is cut before a character, never inside one; a long path is refused.
+  p.findings.name.clear();
+  for (int i = 0; i < 150; ++i) p.findings.name += "\xC3\xA9";  // é, two bytes
+  ASSERT_TRUE(MakeListedPlugin(p, l));
+  EXPECT_EQ(std::strlen(l.Record.Name), 258u);  // 259 bytes would end inside a character
   p.path = std::string(300, 'x') + ".so";
   EXPECT_FALSE(MakeListedPlugin(p, l));
 }

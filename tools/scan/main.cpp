@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -19,7 +20,7 @@ constexpr int kExitNotWritten = 1;
 constexpr int kExitUsage = 2;
 
 constexpr char kUsage[] =
-    "usage: brvst-scan [--out FILE] [--timeout SECONDS] [--json] DIR...\n"
+    "usage: brvst-scan [--out FILE] [--timeout SECONDS] [--jobs N] [--json] DIR...\n"
     "       brvst-scan --help\n";
 
 constexpr char kHelp[] =
@@ -29,6 +30,7 @@ constexpr char kHelp[] =
     "  --out FILE         write the list to FILE (default: beside the adapter when that folder is\n"
     "                     writable, else the user's configuration folder)\n"
     "  --timeout SECONDS  how long a plug-in may take to load and answer (default 10)\n"
+    "  --jobs N           probe N plug-ins at a time (default 1)\n"
     "  --json             print one JSON document instead of the table\n"
     "\n"
     "A rescan keeps the records of plug-ins found again, with their RegisterEnabled setting, and\n"
@@ -44,6 +46,7 @@ int UsageError(const std::string& message) {
 struct Arguments {
   std::string out;
   int timeoutMs = 10000;
+  int jobs = 1;
   bool json = false;
   std::vector<std::string> folders;
 };
@@ -72,6 +75,14 @@ int Parse(int argc, char** argv, Arguments& a) {
         return UsageError(std::string("--timeout: not a number of seconds up to 3600: ") + argv[i]);
       }
       a.timeoutMs = static_cast<int>(seconds * 1000 + 0.5);
+    } else if (arg == "--jobs") {
+      if (!hasValue) return UsageError("--jobs needs a number");
+      char* end = nullptr;
+      const long jobs = std::strtol(argv[++i], &end, 10);
+      if (end == argv[i] || *end != '\0' || jobs < 1 || jobs > 64) {
+        return UsageError(std::string("--jobs: not a number from 1 to 64: ") + argv[i]);
+      }
+      a.jobs = static_cast<int>(jobs);
     } else if (arg.size() > 1 && arg[0] == '-') {
       return UsageError("unknown option " + arg);
     } else {
@@ -82,15 +93,13 @@ int Parse(int argc, char** argv, Arguments& a) {
   for (const std::string& folder : a.folders) {
     std::error_code error;
     if (!std::filesystem::is_directory(folder, error)) {
-      return UsageError(folder + ": no such folder");
+      return UsageError(folder + ": not a folder");
     }
   }
   return kGoOn;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   using namespace brvst;
   if (argc == 3 && std::strcmp(argv[1], "--probe") == 0) return scan::RunProbeChild(argv[2]);
   Arguments args;
@@ -122,6 +131,7 @@ int main(int argc, char** argv) {
   scan::ScanOptions options;
   options.folders = args.folders;
   options.timeoutMs = args.timeoutMs;
+  options.jobs = args.jobs;
   const bool progress = scan::StderrIsTerminal();
   if (progress) {
     options.progress = [](std::size_t done, std::size_t total, const std::string& name) {
@@ -133,7 +143,7 @@ int main(int argc, char** argv) {
   const scan::ScanResult result = scan::Scan(options);
   if (progress) std::cerr << '\r' << std::string(79, ' ') << '\r' << std::flush;
 
-  const std::vector<ListedPlugin> merged = scan::MergeLists(old, result.found, args.folders);
+  const std::vector<ListedPlugin> merged = scan::MergeLists(old, result.found);
   std::string written;
   std::vector<std::string> errors;
   for (const std::string& path : targets) {
@@ -163,4 +173,16 @@ int main(int argc, char** argv) {
        << (removed ? " (and " + std::to_string(removed) + " marked removed)" : std::string())
        << " to " << written << '\n';
   return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    // A file name the system's code page cannot hold, say: said, not a crash.
+    std::cerr << "brvst-scan: " << e.what() << '\n';
+    return kExitNotWritten;
+  }
 }

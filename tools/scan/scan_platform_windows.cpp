@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/windows/error_text.h"
 #include "tools/scan/scan_platform.h"
 #include "vsthost/plugin_probe.h"
 
@@ -19,14 +20,6 @@ LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* pointers) {
 void WriteTo(const char* text, std::size_t length, void* handle) {
   DWORD written = 0;
   WriteFile(static_cast<HANDLE>(handle), text, static_cast<DWORD>(length), &written, nullptr);
-}
-
-std::string ErrorText(DWORD error) {
-  char text[512] = {};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                error, 0, text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
-  return length > 0 ? std::string(text, length) : "error " + std::to_string(error);
 }
 
 }  // namespace
@@ -74,7 +67,7 @@ int RunProbeChild(const char* path) {
     const bool initFailed = error == ERROR_DLL_INIT_FAILED || error == ERROR_NOACCESS;
     WriteProbeLine(WriteTo, report, "verdict",
                    initFailed ? vsthost::kProbeInitFailed : vsthost::kProbeLoadFailed);
-    WriteProbeLine(WriteTo, report, "reason", ErrorText(error).c_str());
+    WriteProbeLine(WriteTo, report, "reason", platform::SystemErrorText(error).c_str());
     TerminateProcess(GetCurrentProcess(), 0);
   }
   for (const char* name : vsthost::kProbeEntryNames) {

@@ -6,11 +6,15 @@
 #include "tools/scan/scan_platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <system_error>
+#include <thread>
 
 namespace brvst::scan {
 
@@ -41,18 +45,6 @@ bool CopyField(char (&field)[N], const std::string& text) {
 
 bool SameClass(const GUID& a, const GUID& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-// Whether `path` lies under `folder`, both resolved as the system finds them.
-bool IsUnder(const fs::path& path, const fs::path& folder) {
-  std::error_code error;
-  const fs::path file = fs::canonical(path, error);
-  if (error) return false;
-  const fs::path root = fs::canonical(folder, error);
-  if (error) return false;
-  const std::string f = Comparable(file.parent_path()) + '/';
-  const std::string r = Comparable(root) + '/';
-  return f.compare(0, r.size(), r) == 0;
 }
 
 void Walk(const fs::path& folder, std::set<std::string>& seen, Candidates& out) {
@@ -149,7 +141,9 @@ Probed ProbeFile(const std::string& path, int timeoutMs) {
       return p;
     case platform::ChildEnd::TimedOut:
       p.verdict = Verdict::Hung;
-      p.reason = "no answer within " + std::to_string(timeoutMs / 1000.0).substr(0, 4) + " s";
+      char limit[32];
+      std::snprintf(limit, sizeof limit, "no answer within %g s", timeoutMs / 1000.0);
+      p.reason = limit;
       return p;
     case platform::ChildEnd::Crashed:
       p.verdict = Verdict::Crashed;
@@ -186,11 +180,16 @@ bool MakeListedPlugin(const Probed& probed, ListedPlugin& out) {
   if (!MakeDefaultRecord("", r)) return false;
   const fs::path path(probed.path);
   const std::string fileName = path.filename().string();
-  const std::string name = f.name.empty() ? path.stem().string() : f.name;
-  if (!CopyField(r.DllPath, probed.path) || !CopyField(r.DllFileName, fileName) ||
-      !CopyField(r.Name, name)) {
-    return false;
+  std::string name = f.name.empty() ? path.stem().string() : f.name;
+  // A name too long is cut where a character starts (as the list's reader cuts one); a path
+  // that does not fit is refused, since a cut one names another file.
+  if (name.size() >= sizeof r.Name) {
+    std::size_t cut = sizeof r.Name - 1;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
   }
+  if (!CopyField(r.DllPath, probed.path) || !CopyField(r.DllFileName, fileName)) return false;
+  CopyField(r.Name, name);
   r.UniqueId = f.uniqueId;
   r.FilterClsid = FilterClassIdFor(fileName, f.uniqueId);
   r.PageClsid = PageClassIdFor(fileName, f.uniqueId);
@@ -214,18 +213,37 @@ ScanResult Scan(const ScanOptions& options) {
   Candidates candidates = FindCandidates(options.folders);
   result.notes = std::move(candidates.notes);
 
+  // The probes, each in a process of its own, `jobs` at a time; taken in the order found.
   PluginRecord adapterRecord{};
   const bool haveAdapterRecord = MakeDefaultRecord(AdapterFolder().c_str(), adapterRecord);
   const std::size_t total = candidates.files.size();
-  for (std::size_t i = 0; i < total; ++i) {
-    const std::string& file = candidates.files[i];
-    if (options.progress) options.progress(i + 1, total, fs::path(file).filename().string());
-    std::error_code error;
-    if (haveAdapterRecord && fs::equivalent(file, adapterRecord.DllPath, error)) {
-      result.skipped.push_back({file, Verdict::AdapterRecord, "its record is built in", {}});
-      continue;
+  std::vector<Probed> probes(total);
+  std::atomic<std::size_t> next{0};
+  std::mutex progressLock;
+  std::size_t started = 0;
+  auto work = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < total;) {
+      const std::string& file = candidates.files[i];
+      if (options.progress) {
+        const std::lock_guard<std::mutex> hold(progressLock);
+        options.progress(++started, total, fs::path(file).filename().string());
+      }
+      std::error_code error;
+      if (haveAdapterRecord && fs::equivalent(file, adapterRecord.DllPath, error)) {
+        probes[i] = {file, Verdict::AdapterRecord, "its record is built in", {}};
+      } else {
+        probes[i] = ProbeFile(file, options.timeoutMs);
+      }
     }
-    Probed probed = ProbeFile(file, options.timeoutMs);
+  };
+  std::vector<std::thread> workers;
+  for (int j = 1; j < std::min<int>(options.jobs, static_cast<int>(total)); ++j) {
+    workers.emplace_back(work);
+  }
+  work();
+  for (std::thread& w : workers) w.join();
+
+  for (Probed& probed : probes) {
     if (probed.verdict != Verdict::Ok) {
       result.skipped.push_back(std::move(probed));
       continue;
@@ -252,8 +270,7 @@ ScanResult Scan(const ScanOptions& options) {
 }
 
 std::vector<ListedPlugin> MergeLists(const std::vector<ListedPlugin>& old,
-                                     const std::vector<ListedPlugin>& found,
-                                     const std::vector<std::string>& scannedFolders) {
+                                     const std::vector<ListedPlugin>& found) {
   std::vector<ListedPlugin> merged;
   std::vector<bool> taken(found.size(), false);
   for (const ListedPlugin& before : old) {
@@ -279,11 +296,14 @@ std::vector<ListedPlugin> MergeLists(const std::vector<ListedPlugin>& old,
     }
     ListedPlugin kept = before;
     std::error_code error;
-    const bool gone = !fs::exists(before.Record.DllPath, error);
-    const bool scanned = std::any_of(
-        scannedFolders.begin(), scannedFolders.end(),
-        [&](const std::string& folder) { return IsUnder(before.Record.DllPath, folder); });
-    if (gone || scanned) kept.Removed = true;
+    const bool gone = !fs::exists(before.Record.DllPath, error) && !error;
+    // Its file found again under another class id (a new version with a new unique id): the
+    // new record takes over.
+    const bool superseded = std::any_of(found.begin(), found.end(), [&](const ListedPlugin& l) {
+      std::error_code ignored;
+      return fs::equivalent(l.Record.DllPath, before.Record.DllPath, ignored);
+    });
+    if (gone || superseded) kept.Removed = true;
     merged.push_back(std::move(kept));
   }
   for (std::size_t i = 0; i < found.size(); ++i) {

@@ -50,7 +50,11 @@ Candidates FindCandidates(const std::vector<std::string>& folders);
 struct ScanOptions {
   std::vector<std::string> folders;
   int timeoutMs = 10000;
-  // Called before each candidate is probed: its number from 1, the count, its file name.
+  // Probes run at once. Results, duplicates included, are judged in the order found whatever
+  // the order the probes end in.
+  int jobs = 1;
+  // Called before each candidate is probed (from the probing threads, one call at a time): how
+  // many have started, the count, its file name.
   std::function<void(std::size_t, std::size_t, const std::string&)> progress;
 };
 
@@ -69,12 +73,12 @@ bool MakeListedPlugin(const Probed& probed, ListedPlugin& out);
 
 // The list after a rescan. Records of the earlier list (`old`) keep their place: one found again
 // (the same filter class) takes what the scan found but keeps the user's RegisterEnabled and the
-// settings no scan finds (NrpnPassThrough, VstNamePrefix, Aux1..Aux9); one not found again is
-// marked Removed when its file is gone or lies under a scanned folder (it is there but no longer
-// a plug-in we can use), and is kept as it is otherwise (another scan's folder). New plug-ins
+// settings no scan finds (NrpnPassThrough, VstNamePrefix, Aux1..Aux9). One not found again is
+// marked Removed when its file is gone, or when the scan found that file under another class id;
+// otherwise (its plug-in crashed or hung this time, or lies in a folder this scan did not cover)
+// it is kept as it is, so a passing failure does not drop what host projects use. New plug-ins
 // follow, in the order found.
 std::vector<ListedPlugin> MergeLists(const std::vector<ListedPlugin>& old,
-                                     const std::vector<ListedPlugin>& found,
-                                     const std::vector<std::string>& scannedFolders);
+                                     const std::vector<ListedPlugin>& found);
 
 }  // namespace brvst::scan

@@ -147,21 +147,10 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
   }
 }
 
-std::string DescribeChildEnd(const ChildResult& result) {
-  switch (result.end) {
-    case ChildEnd::Exited:
-      return "exit code " + std::to_string(result.exitCode);
-    case ChildEnd::Crashed: {
-      const char* name = sigabbrev_np(static_cast<int>(result.fault));
-      return "signal " + std::to_string(result.fault) +
-             (name != nullptr ? std::string(" (SIG") + name + ")" : std::string());
-    }
-    case ChildEnd::TimedOut:
-      return "timed out";
-    case ChildEnd::NotStarted:
-      return "not started: " + result.message;
-  }
-  return {};
+std::string DescribeChildFault(uint32_t fault) {
+  const char* name = sigabbrev_np(static_cast<int>(fault));
+  return "signal " + std::to_string(fault) +
+         (name != nullptr ? std::string(" (SIG") + name + ")" : std::string());
 }
 
 }  // namespace brvst::platform

@@ -1,6 +1,7 @@
 // Child processes on Windows: CreateProcess with its standard output on a pipe that a thread of
 // ours drains, WaitForSingleObject for the time limit and TerminateProcess after it.
 #include "platform/child_process.h"
+#include "platform/windows/error_text.h"
 
 #include <cstdio>
 #include <memory>
@@ -39,14 +40,6 @@ void AppendQuoted(std::string& line, const std::string& argument) {
   line += '"';
 }
 
-std::string ErrorText(DWORD error) {
-  char text[512] = {};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                error, 0, text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
-  return length > 0 ? std::string(text, length) : "error " + std::to_string(error);
-}
-
 struct Drain {
   HANDLE pipe;
   std::size_t limit;
@@ -81,7 +74,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     HANDLE readRaw = nullptr;
     HANDLE writeRaw = nullptr;
     if (!CreatePipe(&readRaw, &writeRaw, &inheritable, 0)) {
-      result.message = program + ": " + ErrorText(GetLastError());
+      result.message = program + ": " + SystemErrorText(GetLastError());
       return result;
     }
     Handle readEnd(readRaw);
@@ -106,7 +99,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     const DWORD createError = GetLastError();
     SetErrorMode(errorMode);
     if (!created) {
-      result.message = program + ": " + ErrorText(createError);
+      result.message = program + ": " + SystemErrorText(createError);
       return result;
     }
     Handle processHandle(process.hProcess);
@@ -149,22 +142,10 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
   }
 }
 
-std::string DescribeChildEnd(const ChildResult& result) {
-  switch (result.end) {
-    case ChildEnd::Exited:
-      return "exit code " + std::to_string(result.exitCode);
-    case ChildEnd::Crashed: {
-      char code[32];
-      std::snprintf(code, sizeof code, "exception 0x%08lX",
-                    static_cast<unsigned long>(result.fault));
-      return code;
-    }
-    case ChildEnd::TimedOut:
-      return "timed out";
-    case ChildEnd::NotStarted:
-      return "not started: " + result.message;
-  }
-  return {};
+std::string DescribeChildFault(uint32_t fault) {
+  char code[32];
+  std::snprintf(code, sizeof code, "exception 0x%08lX", static_cast<unsigned long>(fault));
+  return code;
 }
 
 }  // namespace brvst::platform

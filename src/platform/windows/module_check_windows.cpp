@@ -1,6 +1,7 @@
 // The module check on Windows: the system's loader contains a fault in a DLL's entry point and
 // fails the load, so a load and a free in this process answer the question safely.
 #include "platform/module_check.h"
+#include "platform/windows/error_text.h"
 
 #include <string>
 
@@ -13,11 +14,7 @@ ModuleCheck CheckModuleLoads(const char* path) {
     return {ModuleLoad::Loads, {}};
   }
   const DWORD error = GetLastError();
-  char text[512] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, error, 0, text, sizeof text, nullptr);
-  std::string message = length > 0 ? std::string(text, length) : "error " + std::to_string(error);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+  std::string message = SystemErrorText(error);
   // ERROR_DLL_INIT_FAILED is the loader's answer for an entry point that failed; an exception
   // inside one is answered with the exception's own code by some loaders (Wine's among them).
   const bool initFailed = error == ERROR_DLL_INIT_FAILED || error == ERROR_NOACCESS;
