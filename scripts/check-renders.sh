@@ -5,7 +5,9 @@
 # played through a probe instrument; and that all three
 # give the same exit status and as many stderr lines for a usage error, a missing input and a
 # truncated input; and that VID 84's saved state is the same bytes from every build and loads
-# in every other. Run after the linux, mingw-x64 and mingw-i686 builds; a missing
+# in every other; and that the x86_64 renderer playing 16-bit, float and mono clips in Wine's own
+# DirectShow runtime (--system-graph) writes what the Linux one writes. Run after the linux,
+# mingw-x64 and mingw-i686 builds; a missing
 # build, program, plug-in or clip fails the check.
 #
 # The allowance is none, in float too: every build does its arithmetic in SSE2 registers, so only
@@ -150,7 +152,55 @@ done
 [ "$states_failed" -eq 0 ] || exit 1
 echo "states: the same bytes saved by every build, from its own settings and from every build's state"
 
-python3 - "$out" "${builds[*]}" "${plugins[*]} truncated midi" "${formats[*]}" <<'EOF'
+# The x86_64 renderer in Wine's own DirectShow runtime (--system-graph: Wine's file source and
+# WAVE parser feed the filter) against the Linux renderer, for 16-bit and float stereo and 16-bit
+# mono inputs. That graph feeds the file alone, so both keep the plug-in's delay and add no tail.
+# The adapter's own record takes stereo only: mono goes through a --plugin record of VID 84.
+windows=build/mingw-x64/bin
+build/linux/bin/brvst-render --plugin build/linux/bin/probe_effect.dll --format f32 "$input" \
+  -o "$out/input-stereof.wav"
+python3 - "$input" "$out/input-mono16.wav" <<'EOF'
+import struct
+import sys
+
+data = open(sys.argv[1], "rb").read()
+at = data.find(b"data")
+size = struct.unpack_from("<I", data, at + 4)[0]
+frames = data[at + 8:at + 8 + size]
+mono = b"".join(frames[n:n + 2] for n in range(0, len(frames) - 3, 4))  # the left channel
+fmt = struct.pack("<HHIIHH", 1, 1, 44100, 88200, 2, 16)
+open(sys.argv[2], "wb").write(b"RIFF" + struct.pack("<I", 36 + len(mono)) + b"WAVEfmt " +
+                              struct.pack("<I", 16) + fmt + b"data" +
+                              struct.pack("<I", len(mono)) + mono)
+EOF
+system_s16=() system_f32=()
+for plugin in vid84 probe_effect probe_latency; do
+  for kind in stereo16 stereof mono16; do
+    clip=$out/input-$kind.wav format=s16
+    [ "$kind" = stereo16 ] && clip=$input
+    [ "$kind" = stereof ] && format=f32
+    name=system_${plugin}_$kind-$format
+    linux_args=(--no-latency-compensation)
+    windows_args=(--system-graph --no-latency-compensation)
+    file=$plugin.dll
+    [ "$plugin" = vid84 ] && file="VID 84.dll"
+    if [ "$plugin" != vid84 ] || [ "$kind" = mono16 ]; then
+      linux_args+=(--plugin "build/linux/bin/$file")
+      windows_args+=(--plugin "$(windows_path "$windows/$file")")
+    fi
+    build/linux/bin/brvst-render "${linux_args[@]}" "$clip" -o "$out/linux-$name.wav"
+    build/mingw-x64/wine-run.sh "$windows/brvst-render.exe" "${windows_args[@]}" \
+      "$(windows_path "$clip")" -o "$(windows_path "$out/mingw-x64-$name.wav")"
+    if [ "$format" = s16 ]; then
+      system_s16+=("system_${plugin}_$kind")
+    else
+      system_f32+=("system_${plugin}_$kind")
+    fi
+  done
+done
+
+compare() {  # builds, names, formats: $out/<build>-<name>-<format>.wav against the first build's
+  python3 - "$out" "$@" <<'EOF'
 import struct
 import sys
 
@@ -205,3 +255,9 @@ for plugin in plugins:
 print("renders: %d passed, %d failed" % (passed, failed))
 sys.exit(1 if failed else 0)
 EOF
+}
+status=0
+compare "${builds[*]}" "${plugins[*]} truncated midi" "${formats[*]}" || status=1
+compare "linux mingw-x64" "${system_s16[*]}" s16 || status=1
+compare "linux mingw-x64" "${system_f32[*]}" f32 || status=1
+exit $status

@@ -11,6 +11,7 @@
 #include "dshow/media_type.h"
 #include "dshow/output_pin.h"
 #include "dshow/persist_stream.h"
+#include "dshow/pos_pass_thru.h"
 #include "dshow/setup.h"
 #include "dshow/unknown.h"
 #include "dshow/wide_text.h"

@@ -54,20 +54,28 @@ HRESULT CreateAdapterFilter(PluginRecord* record, IUnknown* outer, REFIID riid, 
 bool AudioFormatOf(const AM_MEDIA_TYPE& type, WAVEFORMATEX& format) {
   if (type.pbFormat == nullptr || type.cbFormat < sizeof(WAVEFORMATEX)) return false;
   std::memcpy(&format, type.pbFormat, sizeof format);
-  if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
-      type.cbFormat >= sizeof(WAVEFORMATEXTENSIBLE)) {
-    WAVEFORMATEXTENSIBLE extensible;
-    std::memcpy(&extensible, type.pbFormat, sizeof extensible);
-    const WORD valid = extensible.Samples.wValidBitsPerSample;
-    if (valid == 0 || valid == format.wBitsPerSample) {
-      if (extensible.SubFormat == KSDATAFORMAT_SUBTYPE_PCM)
-        format.wFormatTag = WAVE_FORMAT_PCM;
-      else if (extensible.SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT)
-        format.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
-    }
-    format.cbSize = 0;
-  }
+  if (format.wFormatTag != WAVE_FORMAT_EXTENSIBLE) return true;
+  // Only a whole extensible block whose samples fill their containers stands for a plain
+  // format; anything else keeps the extensible tag, which no pin takes.
+  constexpr WORD kExtensionSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+  if (type.cbFormat < sizeof(WAVEFORMATEXTENSIBLE) || format.cbSize < kExtensionSize) return true;
+  WAVEFORMATEXTENSIBLE extensible;
+  std::memcpy(&extensible, type.pbFormat, sizeof extensible);
+  if (extensible.Samples.wValidBitsPerSample != format.wBitsPerSample) return true;
+  if (extensible.SubFormat == KSDATAFORMAT_SUBTYPE_PCM)
+    format.wFormatTag = WAVE_FORMAT_PCM;
+  else if (extensible.SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT)
+    format.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
+  else
+    return true;
+  format.cbSize = 0;
   return true;
+}
+
+bool IsExtensibleAudioType(const AM_MEDIA_TYPE& type) {
+  WAVEFORMATEX format;
+  return AudioFormatOf(type, format) && format.wFormatTag != WAVE_FORMAT_EXTENSIBLE &&
+         reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat)->wFormatTag == WAVE_FORMAT_EXTENSIBLE;
 }
 
 AdapterFilter::AdapterFilter(const char* name, IUnknown* outer, const GUID* filterClsid,

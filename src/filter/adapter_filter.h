@@ -116,6 +116,9 @@ class AdapterFilter : public CBaseFilter,
   HRESULT ProcessSample(IMediaSample* sample, bool readOnly = false, bool typeChanged = false);
   void ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* sample, bool readOnly,
                      bool typeChanged);
+  // At the first sample of a stream: resumes the plug-in for the largest block the sample's
+  // buffers can carry, when that is more than it has.
+  void ReserveBlockFor(IMediaSample* sample);
 
   // Streaming state.
   void ResetStreaming();
@@ -226,9 +229,12 @@ HRESULT CreateAdapterFilter(PluginRecord* record, IUnknown* outer, REFIID riid, 
 // records): the formats the filter converts.
 bool IsSupportedAudioFormat(const WAVEFORMATEX& format, bool stereoOnly);
 
-// The wave format of a media type as the filter reads it. An extensible format carrying PCM or
-// IEEE float (as real sources deliver float audio) is folded into the plain tag. False when the
-// type has no wave format block.
+// The wave format of a media type as the filter reads it. A whole WAVEFORMATEXTENSIBLE carrying
+// PCM or IEEE float with every bit of its containers valid (as real sources deliver float audio)
+// is folded into the plain tag; any other extensible block keeps tag 0xFFFE. False when the type
+// has no wave format block.
 bool AudioFormatOf(const AM_MEDIA_TYPE& type, WAVEFORMATEX& format);
+// True when the type is a WAVEFORMATEXTENSIBLE that AudioFormatOf folds into a plain format.
+bool IsExtensibleAudioType(const AM_MEDIA_TYPE& type);
 
 }  // namespace brvst

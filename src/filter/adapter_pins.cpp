@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace brvst {
 namespace {
@@ -196,6 +197,33 @@ STDMETHODIMP_(ULONG) AdapterOutputPin::NonDelegatingRelease() {
   return static_cast<ULONG>(count);
 }
 
+STDMETHODIMP AdapterOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  CheckPointer(ppv, E_POINTER);
+  if (riid != IID_IMediaSeeking && riid != IID_IMediaPosition && riid != IID_IDispatch)
+    return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
+  *ppv = nullptr;
+  CPosPassThru* position = nullptr;
+  {
+    CAutoLock lock(&lock_);
+    AdapterFilter* filter = filter_.load();
+    if (position_ == nullptr && filter != nullptr) {
+      HRESULT hr = S_OK;
+      try {
+        auto made = std::make_unique<CPosPassThru>("Output pin seeking", GetOwner(), &hr,
+                                                   filter->InputPinObject());
+        if (FAILED(hr)) return hr;
+        position_ = std::move(made);
+      } catch (...) {
+        return ExceptionResult();
+      }
+    }
+    position = position_.get();
+  }
+  // Orphaned before anyone asked: there is nothing upstream to seek.
+  if (position == nullptr) return E_NOINTERFACE;
+  return position->NonDelegatingQueryInterface(riid, ppv);
+}
+
 HRESULT AdapterOutputPin::CheckMediaType(const CMediaType* type) {
   CAutoLock lock(&lock_);
   AdapterFilter* filter = filter_.load();
@@ -238,9 +266,16 @@ HRESULT AdapterOutputPin::GetMediaType(int position, CMediaType* type) {
   CheckPointer(type, E_POINTER);
   const CMediaType& current = input->CurrentMediaType();
   if (current.pbFormat == nullptr || type->pbFormat == nullptr ||
-      type->cbFormat < sizeof(WAVEFORMATEX) || current.cbFormat < sizeof(WAVEFORMATEX))
+      current.cbFormat < sizeof(WAVEFORMATEX))
     return E_FAIL;
-  std::memcpy(type->pbFormat, current.pbFormat, sizeof(WAVEFORMATEX));
+  // Downstream is offered the form the input came in: a host that gave us an extensible block
+  // gets one back, and a plain one stays plain whatever block the caller had.
+  const ULONG length = IsExtensibleAudioType(current)
+                           ? static_cast<ULONG>(sizeof(WAVEFORMATEXTENSIBLE))
+                           : static_cast<ULONG>(sizeof(WAVEFORMATEX));
+  if (type->ReallocFormatBuffer(length) == nullptr) return E_OUTOFMEMORY;
+  std::memcpy(type->pbFormat, current.pbFormat, length);
+  if (length == sizeof(WAVEFORMATEX)) reinterpret_cast<WAVEFORMATEX*>(type->pbFormat)->cbSize = 0;
   return S_OK;
 }
 
@@ -299,15 +334,23 @@ STDMETHODIMP AdapterOutputPin::Disconnect() {
 }
 
 void AdapterOutputPin::Orphan() {
-  CAutoLock lock(&lock_);
-  // A graph disconnects pins before it lets a filter go; one that did not must not leave the
-  // peer attached to a pin whose filter is gone.
-  if (IsConnected()) {
-    m_Connected->Disconnect();
-    DisconnectInternal();
+  CPosPassThru* position = nullptr;
+  {
+    CAutoLock lock(&lock_);
+    // A graph disconnects pins before it lets a filter go; one that did not must not leave the
+    // peer attached to a pin whose filter is gone.
+    if (IsConnected()) {
+      m_Connected->Disconnect();
+      DisconnectInternal();
+    }
+    filter_.store(nullptr);
+    DetachFromFilter();
+    position = position_.get();
   }
-  filter_.store(nullptr);
-  DetachFromFilter();
+  // The input pin goes with the filter; a host still holding this pin's seeking interfaces is
+  // answered as by an unconnected pin. Outside the pin's lock: the pass-through takes the input
+  // pin's lock under its own.
+  if (position != nullptr) position->ForgetPin();
 }
 
 }  // namespace brvst

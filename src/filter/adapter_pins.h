@@ -3,9 +3,11 @@
 
 #include "dshow/input_pin.h"
 #include "dshow/output_pin.h"
+#include "dshow/pos_pass_thru.h"
 #include "platform/directshow.h"
 
 #include <atomic>
+#include <memory>
 
 namespace brvst {
 
@@ -52,6 +54,10 @@ class AdapterOutputPin : public CBaseOutputPin {
   // filter holds one reference from its construction to its destruction.
   STDMETHODIMP_(ULONG) NonDelegatingAddRef() override;
   STDMETHODIMP_(ULONG) NonDelegatingRelease() override;
+  // Adds IMediaSeeking and IMediaPosition (with its IDispatch), which pass every call on to the
+  // pin upstream of the filter's input, as a transform filter's output pins do: renderers and
+  // graphs seek through them.
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
   HRESULT CheckMediaType(const CMediaType* type) override;
   HRESULT SetMediaType(const CMediaType* type) override;
@@ -77,6 +83,8 @@ class AdapterOutputPin : public CBaseOutputPin {
   int32_t checking_ = 0;
   std::atomic<LONG> references_{0};
   WAVEFORMATEX deliveredFormat_{};
+  // Made on the first request, under lock_; its interfaces count this pin's references.
+  std::unique_ptr<CPosPassThru> position_;
 };
 
 }  // namespace brvst

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <optional>
 
 namespace brvst {
@@ -70,7 +71,10 @@ HRESULT AdapterFilter::ProcessSample(IMediaSample* sample, bool readOnly, bool t
   CAutoLock lock(&StreamLock);
   if (stopped_.load()) return VFW_E_WRONG_STATE;
   if (InputPin->IsFlushing()) return S_FALSE;
-  if (Streaming == 0) StartStreaming();
+  if (Streaming == 0) {
+    StartStreaming();
+    ReserveBlockFor(sample);
+  }
   if (segmentMoved_) {
     REFERENCE_TIME start = 0, end = 0;
     if (FAILED(sample->GetTime(&start, &end))) start = 0;
@@ -82,6 +86,26 @@ HRESULT AdapterFilter::ProcessSample(IMediaSample* sample, bool readOnly, bool t
   if (SUCCEEDED(sample->GetPointer(&data)) && data != nullptr)
     ProcessBuffer(data, bytes, sample, readOnly, typeChanged);
   return S_OK;
+}
+
+void AdapterFilter::ReserveBlockFor(IMediaSample* sample) {
+  // Every sample of the stream comes from buffers of this one's size, so the plug-in hears the
+  // largest block it will get before the audio starts. Growing it later resumes the plug-in,
+  // which clears what it holds (echoes, filter states): the output would then depend on how the
+  // source cuts its audio.
+  // Buffers longer than a few seconds are no host's; the block grows for them as they come.
+  constexpr int64_t kLongestReservedSeconds = 4;
+  const int32_t frameBytes = FrameBytes(inputFormat_);
+  if (frameBytes <= 0 || !Plugin || Plugin->effect == nullptr) return;
+  const auto frames = static_cast<int32_t>(
+      std::min<int64_t>(std::max<LONG>(sample->GetSize(), 0) / frameBytes,
+                        kLongestReservedSeconds * StreamFormat.nSamplesPerSec));
+  if (frames <= Plugin->blockSize) return;
+  try {
+    Plugin->Resume(1, static_cast<int32_t>(StreamFormat.nSamplesPerSec), frames);
+  } catch (const std::bad_alloc&) {
+    // Buffers too large to size up front: the block grows with the samples instead.
+  }
 }
 
 void AdapterFilter::ProcessBuffer(BYTE* data, LONG byteCount, IMediaSample* sample, bool readOnly,

@@ -54,6 +54,8 @@ class AudioSink::InputPinImpl final : public CBaseInputPin {
   STDMETHODIMP Receive(IMediaSample* sample) override {
     const HRESULT hr = Record(sample);
     if (hr == S_OK && m_sink->m_options.holdWhilePaused) m_sink->HoldWhilePaused();
+    if (hr == S_OK && m_sink->m_options.runningReceiveMs > 0 && m_sink->m_State == State_Running)
+      std::this_thread::sleep_for(std::chrono::milliseconds(m_sink->m_options.runningReceiveMs));
     return hr;
   }
 
@@ -101,6 +103,8 @@ class AudioSink::InputPinImpl final : public CBaseInputPin {
     {
       std::lock_guard data(m_sink->m_dataLock);
       ++m_sink->m_beginFlush;
+      // The end of stream it waited to report belongs to the data thrown away.
+      m_sink->m_completionPending = false;
     }
     const HRESULT hr = CBaseInputPin::BeginFlush();
     m_sink->ReleaseHeld();
@@ -111,6 +115,7 @@ class AudioSink::InputPinImpl final : public CBaseInputPin {
     {
       std::lock_guard data(m_sink->m_dataLock);
       ++m_sink->m_endFlush;
+      m_sink->m_flushEnd = m_sink->m_bytes.size();
     }
     return CBaseInputPin::EndFlush();
   }
@@ -131,7 +136,9 @@ class AudioSink::InputPinImpl final : public CBaseInputPin {
 AudioSink::AudioSink(AudioSinkOptions options, HRESULT* phr)
     : CBaseFilter("AudioSink", nullptr, &m_filterLock, kClsid, phr),
       m_options(std::move(options)),
-      m_pin(std::make_unique<InputPinImpl>(this, phr)) {
+      m_pin(std::make_unique<InputPinImpl>(this, phr)),
+      m_position(
+          std::make_unique<CPosPassThru>("AudioSink seeking", GetOwner(), phr, m_pin.get())) {
   m_bytes.reserve(m_options.reserveBytes);
   m_samples.reserve(m_options.reserveSamples);
 }
@@ -149,6 +156,8 @@ STDMETHODIMP AudioSink::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   CheckPointer(ppv, E_POINTER);
   if (riid == IID_IAMFilterMiscFlags)
     return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
+  if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition || riid == IID_IDispatch)
+    return m_position->NonDelegatingQueryInterface(riid, ppv);
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -221,6 +230,12 @@ std::vector<BYTE> AudioSink::Bytes() const {
   return m_bytes;
 }
 
+std::vector<BYTE> AudioSink::BytesAfterFlush() const {
+  std::lock_guard data(m_dataLock);
+  return std::vector<BYTE>(m_bytes.begin() + static_cast<std::ptrdiff_t>(m_flushEnd),
+                           m_bytes.end());
+}
+
 std::vector<ReceivedSample> AudioSink::Samples() const {
   std::lock_guard data(m_dataLock);
   return m_samples;
@@ -272,6 +287,7 @@ void AudioSink::Clear() {
   m_samples.clear();
   m_consumed = 0;
   m_endOfStream = m_beginFlush = m_endFlush = m_rejected = 0;
+  m_flushEnd = 0;
   m_segmentStart = 0;
   m_segmentRate = 0;
 }

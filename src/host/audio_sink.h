@@ -3,6 +3,7 @@
 // It accepts the media types it is given (any audio wave type when given none), records every
 // sample's bytes, times and flags, end of stream, flushes and segments, and reports completion
 // to its graph (EC_COMPLETE) once end of stream has arrived while running, as renderers do.
+// Seeking it passes upstream.
 #pragma once
 
 #include "dshow/streams.h"
@@ -32,6 +33,8 @@ struct AudioSinkOptions {
   bool holdWhilePaused = false;
   // How long a held Receive takes to return once released, as a renderer finishing its work.
   int heldReturnMs = 0;
+  // How long each Receive takes while running, as a renderer that plays in real time.
+  int runningReceiveMs = 0;
   // Where the audio goes when it is not kept: each sample's data is handed over as it arrives
   // and neither its bytes nor its record are kept, so memory stays the same however long the
   // stream. A failure is Receive's answer.
@@ -63,7 +66,8 @@ class AudioSink final : public CBaseFilter, public IAMFilterMiscFlags {
   ~AudioSink() override;
 
   DECLARE_IUNKNOWN
-  // Adds IAMFilterMiscFlags, by which a graph tells renderers apart.
+  // Adds IAMFilterMiscFlags, by which a graph tells renderers apart, and IMediaSeeking and
+  // IMediaPosition, passed on upstream as a renderer does: a graph seeks through its renderers.
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
   STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
@@ -77,6 +81,8 @@ class AudioSink final : public CBaseFilter, public IAMFilterMiscFlags {
 
   // What arrived (copies, taken under the sink's lock).
   std::vector<BYTE> Bytes() const;
+  // What arrived after the last flush ended: the audio from a seek point on.
+  std::vector<BYTE> BytesAfterFlush() const;
   std::vector<ReceivedSample> Samples() const;
   size_t SampleCount() const;
   int EndOfStreamCount() const;
@@ -105,6 +111,7 @@ class AudioSink final : public CBaseFilter, public IAMFilterMiscFlags {
   CCritSec m_pinLock;
   const AudioSinkOptions m_options;
   std::unique_ptr<InputPinImpl> m_pin;
+  std::unique_ptr<CPosPassThru> m_position;
 
   mutable std::mutex m_dataLock;  // what arrived
   std::vector<BYTE> m_bytes;
@@ -113,6 +120,7 @@ class AudioSink final : public CBaseFilter, public IAMFilterMiscFlags {
   int m_endOfStream = 0;
   int m_beginFlush = 0;
   int m_endFlush = 0;
+  size_t m_flushEnd = 0;  // bytes kept when the last flush ended
   int m_rejected = 0;
   CMediaType m_connectedType;
   REFERENCE_TIME m_segmentStart = 0;

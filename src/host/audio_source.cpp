@@ -104,9 +104,10 @@ HRESULT AudioSource::DeliverNext() {
   // A provider may end before or after the frames it announced: its own word counts.
   const LONGLONG left = provided ? std::numeric_limits<LONG>::max() : FramesTotal() - m_frameCursor;
   if (left <= 0) return DeliverEnd();
-  if (m_frameCursor == 0 && !m_segmentDelivered && m_options.newSegment) {
+  if (m_frameCursor == m_segmentFrame && !m_segmentDelivered && m_options.newSegment) {
     const HRESULT hr =
-        m_pin->DeliverNewSegment(0, FramesToTime(FramesTotal(), format.sampleRate), 1.0);
+        m_pin->DeliverNewSegment(FramesToTime(m_segmentFrame, format.sampleRate),
+                                 FramesToTime(FramesTotal(), format.sampleRate), 1.0);
     if (FAILED(hr)) return hr;
     m_segmentDelivered = true;
   }
@@ -133,14 +134,15 @@ HRESULT AudioSource::DeliverNext() {
   }
   owned->SetActualDataLength(static_cast<LONG>(frames * format.BytesPerFrame()));
 
-  REFERENCE_TIME start = FramesToTime(m_frameCursor, format.sampleRate);
-  REFERENCE_TIME stop = FramesToTime(m_frameCursor + frames, format.sampleRate);
+  // Stream times count from the segment's start.
+  REFERENCE_TIME start = FramesToTime(m_frameCursor - m_segmentFrame, format.sampleRate);
+  REFERENCE_TIME stop = FramesToTime(m_frameCursor - m_segmentFrame + frames, format.sampleRate);
   owned->SetTime(&start, &stop);
   LONGLONG mediaStart = m_frameCursor;
   LONGLONG mediaStop = m_frameCursor + frames;
   owned->SetMediaTime(&mediaStart, &mediaStop);
   owned->SetSyncPoint(TRUE);
-  owned->SetDiscontinuity(m_frameCursor == 0);
+  owned->SetDiscontinuity(m_frameCursor == m_segmentFrame);
 
   hr = m_pin->Deliver(owned);
   if (FAILED(hr)) return hr;
@@ -163,9 +165,24 @@ HRESULT AudioSource::DeliverAll() {
   }
 }
 
+HRESULT AudioSource::Seek(LONGLONG frame) {
+  if (m_options.provider) return E_NOTIMPL;
+  if (frame < 0 || frame > FramesTotal()) return E_INVALIDARG;
+  HRESULT hr = m_pin->DeliverBeginFlush();
+  if (FAILED(hr)) return hr;
+  {
+    CAutoLock lock(&m_streamLock);
+    m_frameCursor = m_segmentFrame = frame;
+    m_samplesDelivered = 0;
+    m_endDelivered = false;
+    m_segmentDelivered = false;
+  }
+  return m_pin->DeliverEndFlush();
+}
+
 void AudioSource::Rewind() {
   CAutoLock lock(&m_streamLock);
-  m_frameCursor = 0;
+  m_frameCursor = m_segmentFrame = 0;
   m_samplesDelivered = 0;
   m_endDelivered = false;
   m_segmentDelivered = false;
@@ -178,7 +195,7 @@ HRESULT AudioSource::SetData(const AudioFormat& format, std::vector<BYTE> data) 
   const bool newType = !(format == m_options.format);
   m_options.format = format;
   m_data = std::move(data);
-  m_frameCursor = 0;
+  m_frameCursor = m_segmentFrame = 0;
   m_samplesDelivered = 0;
   m_endDelivered = false;
   m_segmentDelivered = false;

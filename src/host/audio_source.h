@@ -50,6 +50,10 @@ class AudioSource final : public CBaseFilter {
   HRESULT DeliverAll();
   // Starts the data again from its first frame (stream times restart at 0).
   void Rewind();
+  // As a source seeks: flushes downstream, and delivery goes on from `frame` in a new segment
+  // that starts there (stream times restart at 0). E_INVALIDARG past the end; E_NOTIMPL for a
+  // provider's audio.
+  HRESULT Seek(LONGLONG frame);
   // New audio, and a new offered type when the format changes; only while stopped.
   HRESULT SetData(const AudioFormat& format, std::vector<BYTE> data);
 
@@ -74,6 +78,7 @@ class AudioSource final : public CBaseFilter {
   std::vector<BYTE> m_data;
   std::unique_ptr<OutputPinImpl> m_pin;
   LONGLONG m_frameCursor = 0;
+  LONGLONG m_segmentFrame = 0;  // where the current segment starts
   int m_samplesDelivered = 0;
   bool m_endDelivered = false;
   bool m_segmentDelivered = false;

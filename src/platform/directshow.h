@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 
 #if defined(_WIN32)
+#include <control.h>
 #include <evcode.h>
 #include <mmreg.h>
 #include <objidl.h>

@@ -74,9 +74,24 @@ TEST(MediaTypes, TheFilterTakes16BitPcmAnd32BitFloatOfOneOrTwoChannelsAtSaneRate
       {"extensible PCM", WaveType(WAVE_FORMAT_PCM, 16).Extensible(KSDATAFORMAT_SUBTYPE_PCM, 16),
        S_OK},
       {"extensible float",
-       WaveType(WAVE_FORMAT_IEEE_FLOAT, 32).Extensible(KSDATAFORMAT_SUBTYPE_IEEE_FLOAT), S_OK},
+       WaveType(WAVE_FORMAT_IEEE_FLOAT, 32).Extensible(KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 32), S_OK},
+      {"extensible mono float",
+       WaveType(WAVE_FORMAT_IEEE_FLOAT, 32, 1).Extensible(KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 32),
+       S_OK},
+      {"extensible float, valid bits unset",
+       WaveType(WAVE_FORMAT_IEEE_FLOAT, 32).Extensible(KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 0),
+       VFW_E_TYPE_NOT_ACCEPTED},
+      {"extensible PCM, 15 valid bits in 16",
+       WaveType(WAVE_FORMAT_PCM, 16).Extensible(KSDATAFORMAT_SUBTYPE_PCM, 15),
+       VFW_E_TYPE_NOT_ACCEPTED},
       {"extensible float in 16 bits",
-       WaveType(WAVE_FORMAT_IEEE_FLOAT, 16).Extensible(KSDATAFORMAT_SUBTYPE_IEEE_FLOAT),
+       WaveType(WAVE_FORMAT_IEEE_FLOAT, 16).Extensible(KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 16),
+       VFW_E_TYPE_NOT_ACCEPTED},
+      {"extensible PCM in 32 bits",
+       WaveType(WAVE_FORMAT_PCM, 32).Extensible(KSDATAFORMAT_SUBTYPE_PCM, 32),
+       VFW_E_TYPE_NOT_ACCEPTED},
+      {"extensible PCM of four channels",
+       WaveType(WAVE_FORMAT_PCM, 16, 4).Extensible(KSDATAFORMAT_SUBTYPE_PCM, 16),
        VFW_E_TYPE_NOT_ACCEPTED},
       {"extensible 20 valid bits in 32",
        WaveType(WAVE_FORMAT_PCM, 32).Extensible(KSDATAFORMAT_SUBTYPE_PCM, 20),
@@ -90,9 +105,13 @@ TEST(MediaTypes, TheFilterTakes16BitPcmAnd32BitFloatOfOneOrTwoChannelsAtSaneRate
   wave.type.cbFormat = 16;  // shorter than a WAVEFORMATEX
   EXPECT_EQ(filter.CheckAudioType(0, &wave.type), VFW_E_TYPE_NOT_ACCEPTED) << "cbFormat 16";
   WaveType cut(WAVE_FORMAT_PCM, 16);
-  cut.Extensible(KSDATAFORMAT_SUBTYPE_PCM);
+  cut.Extensible(KSDATAFORMAT_SUBTYPE_PCM, 16);
   cut.type.cbFormat = sizeof(WAVEFORMATEX) + 4;  // says extensible, but is cut short
   EXPECT_EQ(filter.CheckAudioType(0, &cut.type), VFW_E_TYPE_NOT_ACCEPTED) << "extensible, cut";
+  WaveType shortSize(WAVE_FORMAT_PCM, 16);
+  shortSize.Extensible(KSDATAFORMAT_SUBTYPE_PCM, 16);
+  shortSize.extensible.Format.cbSize = 21;  // the block is there, but says it is not all valid
+  EXPECT_EQ(filter.CheckAudioType(0, &shortSize.type), VFW_E_TYPE_NOT_ACCEPTED) << "cbSize 21";
   WaveType compressed(WAVE_FORMAT_PCM, 16);
   compressed.type.bTemporalCompression = TRUE;
   EXPECT_EQ(filter.CheckAudioType(0, &compressed.type), VFW_E_TYPE_NOT_ACCEPTED) << "compressed";
@@ -131,6 +150,37 @@ TEST(MediaTypes, OutputsTakeTheInputsRateAndChannelsInEitherSampleFormat) {
   const CMediaType floatInput = host::MakeAudioMediaType({SampleFormat::Float32, 2, 44100});
   EXPECT_EQ(g.filter->InputPinObject()->CheckMediaType(&otherRate), VFW_E_TYPE_NOT_ACCEPTED);
   EXPECT_EQ(g.filter->InputPinObject()->CheckMediaType(&floatInput), S_OK);
+}
+
+TEST(MediaTypes, OutputsOfferTheFormBlockTheInputCameIn) {
+  struct Case {
+    const char* name;
+    AudioFormat input;
+    ULONG offeredLength;
+  };
+  for (const Case& c : {Case{"plain float", {SampleFormat::Float32, 2, 48000}, 18},
+                        Case{"extensible float", {SampleFormat::Float32, 2, 48000, true}, 40},
+                        Case{"extensible PCM", {SampleFormat::Pcm16, 2, 22050, true}, 40}}) {
+    SCOPED_TRACE(c.name);
+    AdapterGraph g("probe_effect.dll", c.input);
+    AdapterOutputPin* output = g.filter->OutputPinObject(0);
+    CMediaType offered =
+        host::MakeAudioMediaType({SampleFormat::Pcm16, 1, 8000, !c.input.extensible});
+    EXPECT_EQ(output->GetMediaType(0, &offered), VFW_S_NO_MORE_ITEMS) << "input unconnected";
+    ASSERT_EQ(g.ConnectInput(), S_OK);
+    EXPECT_EQ(output->GetMediaType(1, &offered), VFW_S_NO_MORE_ITEMS);
+    EXPECT_EQ(output->GetMediaType(-1, &offered), E_INVALIDARG);
+    ASSERT_EQ(output->GetMediaType(0, &offered), S_OK);
+    const CMediaType input = host::MakeAudioMediaType(c.input);
+    ASSERT_EQ(offered.cbFormat, c.offeredLength);
+    EXPECT_EQ(std::memcmp(offered.pbFormat, input.pbFormat, c.offeredLength), 0);
+    EXPECT_EQ(output->CheckMediaType(&offered), S_OK);
+    // Downstream connects with the offered form and is delivered that form's samples.
+    ASSERT_EQ(g.ConnectOutput(0, c.input), S_OK);
+    EXPECT_EQ(output->CurrentMediaType().cbFormat, c.offeredLength);
+    CMediaType bare;
+    EXPECT_EQ(output->GetMediaType(0, &bare), E_FAIL) << "a type without a format block";
+  }
 }
 
 TEST(MediaTypes, AStereoOnlyRecordRefusesMonoOnBothPins) {

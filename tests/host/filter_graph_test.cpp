@@ -98,6 +98,25 @@ TEST_F(Graph, CompletesWhenEveryRendererHasSeenEndOfStream) {
   EXPECT_EQ(events[0].param2, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(chain.sink)));
 }
 
+TEST_F(Graph, AFlushThrowsAwayAPausedRenderersCompletionWithItsData) {
+  chain.Connect();
+  ASSERT_EQ(graph->Pause(), S_OK);
+  ASSERT_EQ(chain.source->DeliverAll(), S_OK);
+  ASSERT_EQ(chain.sink->EndOfStreamCount(), 1);
+  // A seek while paused: the renderer is flushed, and plays the audio from the new position.
+  IPin* input = chain.sink->InputPin();
+  ASSERT_EQ(input->BeginFlush(), S_OK);
+  ASSERT_EQ(input->EndFlush(), S_OK);
+  ASSERT_EQ(graph->Run(), S_OK);
+  EXPECT_FALSE(graph->IsComplete()) << "the end of stream went with the flushed data";
+  chain.source->Rewind();
+  ASSERT_EQ(chain.source->DeliverAll(), S_OK);
+  EXPECT_TRUE(graph->WaitForCompletion(0));
+  const std::vector<BYTE> audio = TestAudio(format, 1000);
+  EXPECT_EQ(chain.sink->BytesAfterFlush(), audio);
+  EXPECT_EQ(chain.sink->Bytes().size(), 2 * audio.size());
+}
+
 TEST_F(Graph, ReconnectRenegotiatesAndCascadesDownstream) {
   chain.Connect();
   // The pin ends are reconnected at once when the graph is idle.

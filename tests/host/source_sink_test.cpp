@@ -77,6 +77,38 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"OneSample", {SampleFormat::Float32, 2, 44100, false}, {8192}, 100}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
+// A seek flushes the chain, and the audio goes on from the new frame in a segment that starts
+// there, its stream times from 0 again.
+TEST(AudioSourceSeek, FlushesAndGoesOnFromTheFrameInANewSegment) {
+  const AudioFormat format{SampleFormat::Pcm16, 2, 44100, false};
+  const std::vector<BYTE> audio = TestAudio(format, 1000);
+  Chain chain(format, {300}, audio);
+  ASSERT_NO_FATAL_FAILURE(chain.Connect());
+  ASSERT_EQ(chain.graph->Run(), S_OK);
+  ASSERT_EQ(chain.source->DeliverNext(), S_OK);
+  EXPECT_EQ(chain.source->Seek(1001), E_INVALIDARG);
+  EXPECT_EQ(chain.sink->BeginFlushCount(), 0) << "a refused seek does not flush";
+  ASSERT_EQ(chain.source->Seek(441), S_OK);
+  EXPECT_EQ(std::pair(chain.sink->BeginFlushCount(), chain.sink->EndFlushCount()), std::pair(1, 1));
+  ASSERT_EQ(chain.source->DeliverAll(), S_OK);
+  EXPECT_EQ(chain.sink->SegmentStart(), 100'000);  // frame 441 at 44100 Hz
+  EXPECT_EQ(chain.sink->BytesAfterFlush(), std::vector<BYTE>(audio.begin() + 441 * 4, audio.end()));
+  const auto samples = chain.sink->Samples();
+  ASSERT_EQ(samples.size(), 3u);  // one before the seek, then 300 and 259 frames
+  EXPECT_EQ(std::tuple(samples[1].start, samples[1].mediaStart, samples[1].discontinuity),
+            std::tuple(REFERENCE_TIME{0}, LONGLONG{441}, true));
+  EXPECT_EQ(std::tuple(samples[2].start, samples[2].mediaStart, samples[2].discontinuity),
+            std::tuple(REFERENCE_TIME{300 * 10'000'000LL / 44100}, LONGLONG{741}, false));
+  EXPECT_EQ(chain.sink->EndOfStreamCount(), 1);
+  ASSERT_EQ(chain.graph->Stop(), S_OK);
+
+  auto provided = AudioSource::Create({format, {64}, 2, true, [](BYTE*, LONG, LONG* filled) {
+                                         *filled = 0;
+                                         return S_OK;
+                                       }});
+  EXPECT_EQ(provided->Seek(0), E_NOTIMPL) << "a provider's audio has no frames to go back to";
+}
+
 TEST(AudioFormats, OnlyKnownWaveFormatsParse) {
   AudioFormat parsed;
   CMediaType odd = host::MakeAudioMediaType({SampleFormat::Pcm16, 2, 44100, false});
@@ -95,7 +127,9 @@ TEST(AudioSinkOptions, ShapeTheConnection) {
   options.acceptedTypes = {host::MakeAudioMediaType(wanted)};
   options.allocatorRequirements = ALLOCATOR_PROPERTIES{6, 100000, 16, 0};
   auto sink = AudioSink::Create(options);
-  EXPECT_TRUE(HasInterfaces(sink.get()->GetOwner(), {IID_IBaseFilter, IID_IAMFilterMiscFlags},
+  EXPECT_TRUE(HasInterfaces(sink.get()->GetOwner(),
+                            {IID_IBaseFilter, IID_IAMFilterMiscFlags, IID_IMediaSeeking,
+                             IID_IMediaPosition, IID_IDispatch},
                             {IID_IMemInputPin}));
   auto refused = AudioSource::Create({other}, TestAudio(other, 10));
   EXPECT_EQ(refused->OutputPin()->Connect(sink->InputPin(), nullptr), VFW_E_NO_ACCEPTABLE_TYPES);

@@ -5,7 +5,6 @@
 
 #include <control.h>
 
-#include <fstream>
 #include <string>
 
 namespace brvst::test {
@@ -31,14 +30,6 @@ class SystemGraph : public ::testing::Test {
     EXPECT_TRUE(ReleasesLast(sink.Detach()->GetOwner()));
     if (SUCCEEDED(apartment)) CoUninitialize();
     DeleteFileW(kWaveFile);
-  }
-  static ComPtr<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION wanted) {
-    ComPtr<IEnumPins> pins;
-    PIN_DIRECTION direction;
-    if (FAILED(filter->EnumPins(pins.put()))) return nullptr;
-    for (ComPtr<IPin> pin; pins->Next(1, pin.put(), nullptr) == S_OK;)
-      if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted) return pin;
-    return nullptr;
   }
   // Connects `upstream` -> pass (ConnectDirect) and pass -> sink (Connect), runs the graph,
   // delivers from this thread if there is a source, and waits for completion.
@@ -79,13 +70,7 @@ TEST_F(SystemGraph, RunsOurSourceFilterAndSink) {
 TEST_F(SystemGraph, RunsTheSystemWaveParserIntoOurFilters) {
   const AudioFormat format{SampleFormat::Float32, 2, 44100, false};
   const std::vector<BYTE> audio = TestAudio(format, 3 * 44100);
-  // A RIFF WAVE file of 32-bit float audio (format tag 3).
-  const WAVEFORMATEX wave{WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 44100 * 8, 8, 32, 0};
-  auto u32 = [](size_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
-  std::ofstream("brvst_system_graph_test.wav", std::ios::binary)
-      << "RIFF" << u32(4 + 8 + sizeof wave + 8 + audio.size()) << "WAVEfmt " << u32(sizeof wave)
-      << std::string(reinterpret_cast<const char*>(&wave), sizeof wave) << "data"
-      << u32(audio.size()) << std::string(audio.begin(), audio.end());
+  ASSERT_TRUE(WriteWaveFile("brvst_system_graph_test.wav", format, audio));
   WCHAR fullPath[MAX_PATH] = {};
   GetFullPathNameW(kWaveFile, MAX_PATH, fullPath, nullptr);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 
 namespace brvst::test {
 
@@ -19,6 +20,32 @@ std::vector<BYTE> TestAudio(const AudioFormat& format, int frames) {
     else
       put(n, static_cast<float>((n % 2001) - 1000) / 1000.0f);
   return bytes;
+}
+
+bool WriteWaveFile(const std::string& path, const AudioFormat& format,
+                   const std::vector<BYTE>& audio) {
+  const CMediaType type = host::MakeAudioMediaType(format);
+  WAVEFORMATEX wave;
+  std::memcpy(&wave, type.pbFormat, sizeof wave);
+  wave.cbSize = 0;
+  auto u32 = [](size_t v) {
+    const uint32_t le = static_cast<uint32_t>(v);
+    return std::string(reinterpret_cast<const char*>(&le), 4);
+  };
+  std::ofstream file(path, std::ios::binary);
+  file << "RIFF" << u32(4 + 8 + sizeof wave + 8 + audio.size()) << "WAVEfmt " << u32(sizeof wave)
+       << std::string(reinterpret_cast<const char*>(&wave), sizeof wave) << "data"
+       << u32(audio.size()) << std::string(audio.begin(), audio.end());
+  return file.good();
+}
+
+ComPtr<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION wanted) {
+  ComPtr<IEnumPins> pins;
+  PIN_DIRECTION direction;
+  if (filter == nullptr || FAILED(filter->EnumPins(pins.put()))) return nullptr;
+  for (ComPtr<IPin> pin; pins->Next(1, pin.put(), nullptr) == S_OK;)
+    if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted) return pin;
+  return nullptr;
 }
 
 namespace {
@@ -92,6 +119,15 @@ class PassThroughFilter final : public CBaseFilter {
       CAutoLock lock(m_pLock);
       if (m_output.IsConnected()) m_output.DeliverNewSegment(start, stop, rate);
       return CBaseInputPin::NewSegment(start, stop, rate);
+    }
+    STDMETHODIMP BeginFlush() override {
+      const HRESULT hr = CBaseInputPin::BeginFlush();
+      if (m_output.IsConnected()) m_output.DeliverBeginFlush();
+      return hr;
+    }
+    STDMETHODIMP EndFlush() override {
+      if (m_output.IsConnected()) m_output.DeliverEndFlush();
+      return CBaseInputPin::EndFlush();
     }
 
    private:

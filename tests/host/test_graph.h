@@ -24,11 +24,18 @@ using host::SampleFormat;
 // that a dropped, repeated or reordered frame shows).
 std::vector<BYTE> TestAudio(const AudioFormat& format, int frames);
 
+// Writes `audio` in `format` as a RIFF WAVE file (a plain format block: tag 1 or 3).
+bool WriteWaveFile(const std::string& path, const AudioFormat& format,
+                   const std::vector<BYTE>& audio);
+
+// The filter's first pin of `direction`, or null.
+ComPtr<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION direction);
+
 // A transform-like filter built on the base classes as the adapter's filter is: pin 0 an input
 // for any audio wave type, pin 1 an output that offers and accepts only the input's type. Each
-// sample passes through in place, and end of stream and segments are passed on; a new input type
-// that the output no longer matches has the output reconnected through the graph. `stateLog`,
-// when given, gets "<name> Pause" and the like for every state change.
+// sample passes through in place, and end of stream, flushes and segments are passed on; a new
+// input type that the output no longer matches has the output reconnected through the graph.
+// `stateLog`, when given, gets "<name> Pause" and the like for every state change.
 ComPtr<CBaseFilter> PassThrough(std::string name = "pass",
                                 std::vector<std::string>* stateLog = nullptr);
 

@@ -95,6 +95,12 @@ ComPtr<AdapterFilter> FilterFromRegistry(REFCLSID clsid, const std::string& adap
   return AdapterFilterOf(base, error);
 }
 
+ComPtr<AdapterFilter> FilterFromComOrClassObject(REFCLSID clsid, std::string& error) {
+  CoInitialize(nullptr);
+  return InprocServer(clsid).empty() ? FilterFromClassObject(clsid, error)
+                                     : FilterFromRegistry(clsid, OwnAdapterModule(), error);
+}
+
 std::string OwnAdapterModule() {
   char path[1024] = {};
   const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);

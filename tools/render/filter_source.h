@@ -24,6 +24,10 @@ ComPtr<AdapterFilter> FilterFromClassObject(REFCLSID clsid, std::string& error);
 ComPtr<AdapterFilter> FilterFromRegistry(REFCLSID clsid, const std::string& adapterModule,
                                          std::string& error);
 
+// The filter of `clsid` through CoCreateInstance when the class is registered (its module must
+// then be `OwnAdapterModule()`, as for FilterFromRegistry), else through FilterFromClassObject.
+ComPtr<AdapterFilter> FilterFromComOrClassObject(REFCLSID clsid, std::string& error);
+
 // The adapter module of the renderer's build: the one beside the renderer.
 std::string OwnAdapterModule();
 

@@ -9,6 +9,7 @@
 #include "tools/render/plugin_info.h"
 #include "tools/render/progress.h"
 #include "tools/render/render_job.h"
+#include "tools/render/system_graph.h"
 
 #include "filter/adapter_filter.h"
 #include "vsthost/vst_plug_instance.h"
@@ -84,6 +85,28 @@ int ShowInfo(brvst::PluginRecord& record, const FilterMaker& make) {
   return 0;
 }
 
+// The input file, opened and checked against the record; null with one line in `error`.
+std::unique_ptr<AudioReader> OpenInput(const brvst::PluginRecord& record, const std::string& input,
+                                       std::string& error) {
+  auto reader = AudioReader::Open(input, error);
+  if (!reader) {
+    error = input + ": " + error;
+    return nullptr;
+  }
+  if (reader->DeclaredFrames() > reader->Frames())
+    std::cerr << "brvst-render: " << input
+              << ": warning: the file is truncated: " << reader->Frames() << " of "
+              << reader->DeclaredFrames() << " frames present; rendering those\n";
+  if (reader->Channels() > 2)
+    error = input + ": it has " + std::to_string(reader->Channels()) +
+            " channels; the adapter takes mono or stereo";
+  else if (reader->Channels() == 1 && record.StereoOnly != 0)
+    error = std::string(record.Name) + " takes stereo only, and " + input + " is mono";
+  else
+    return reader;
+  return nullptr;
+}
+
 struct Job {
   std::string input, output;
   std::string format;
@@ -92,6 +115,26 @@ struct Job {
   SessionOptions session;
 };
 
+// --format, else the input's own format.
+SampleFormat OutputFormat(const Job& job, SampleFormat source) {
+  for (SampleFormat f : {SampleFormat::U8, SampleFormat::S16, SampleFormat::S24, SampleFormat::F32})
+    if (job.format == FormatName(f)) return f;
+  return source;
+}
+
+// Whether `output` can take `frames` frames: a WAV file holds 4 GiB, and a folder is no file.
+bool OutputFits(const std::string& output, int channels, SampleFormat format, int64_t frames,
+                std::string& error) {
+  std::error_code ignored;
+  if (frames > WavWriter::MaxFrames(channels, format))
+    error = output + ": the output would pass the 4 GiB a WAV file can hold";
+  else if (std::filesystem::is_directory(output, ignored))
+    error = output + ": it is a folder";
+  else
+    return true;
+  return false;
+}
+
 int RunRender(brvst::PluginRecord& record, const Job& job, const FilterMaker& make) {
   std::string error;
   MessageCatcher catcher;
@@ -99,19 +142,7 @@ int RunRender(brvst::PluginRecord& record, const Job& job, const FilterMaker& ma
   if (!session.Prepare(error)) return Fail(error);
 
   std::unique_ptr<AudioReader> reader;
-  if (!job.input.empty()) {
-    reader = AudioReader::Open(job.input, error);
-    if (!reader) return Fail(job.input + ": " + error);
-    if (reader->DeclaredFrames() > reader->Frames())
-      std::cerr << "brvst-render: " << job.input
-                << ": warning: the file is truncated: " << reader->Frames() << " of "
-                << reader->DeclaredFrames() << " frames present; rendering those\n";
-    if (reader->Channels() > 2)
-      return Fail(job.input + ": it has " + std::to_string(reader->Channels()) +
-                  " channels; the adapter takes mono or stereo");
-    if (reader->Channels() == 1 && record.StereoOnly != 0)
-      return Fail(std::string(record.Name) + " takes stereo only, and " + job.input + " is mono");
-  }
+  if (!job.input.empty() && !(reader = OpenInput(record, job.input, error))) return Fail(error);
 
   // The audio: the input, or silence for an instrument, and silence after the input for as long
   // as the notes go on.
@@ -135,18 +166,11 @@ int RunRender(brvst::PluginRecord& record, const Job& job, const FilterMaker& ma
     return got;
   };
 
-  SampleFormat format = reader ? reader->SourceFormat() : SampleFormat::F32;
-  if (!job.format.empty())
-    for (SampleFormat f :
-         {SampleFormat::U8, SampleFormat::S16, SampleFormat::S24, SampleFormat::F32})
-      if (job.format == FormatName(f)) format = f;
+  const SampleFormat format =
+      OutputFormat(job, reader ? reader->SourceFormat() : SampleFormat::F32);
   const int64_t tailFrames = std::llround(job.options.tailSeconds * input.sampleRate);
-  if (input.frames + tailFrames > WavWriter::MaxFrames(input.channels, format))
-    return Fail(job.output + ": the output would pass the 4 GiB a WAV file can hold");
-
-  std::error_code ignored;
-  if (std::filesystem::is_directory(job.output, ignored))
-    return Fail(job.output + ": it is a folder");
+  if (!OutputFits(job.output, input.channels, format, input.frames + tailFrames, error))
+    return Fail(error);
 
   auto filter = make(record, error);
   if (!filter || filter->Plugin == nullptr || filter->Plugin->effect == nullptr)
@@ -198,6 +222,63 @@ int RunRender(brvst::PluginRecord& record, const Job& job, const FilterMaker& ma
   return 0;
 }
 
+// INPUT played by the system's own DirectShow runtime: its file source and WAVE parser feed the
+// filter, and what the filter delivers is written as the renderer's own graph writes it.
+int RunSystemGraph(brvst::PluginRecord& record, const Job& job, const FilterMaker& make) {
+  std::string error;
+  MessageCatcher catcher;
+  HostSession session(job.session, catcher);
+  if (!session.Prepare(error)) return Fail(error);
+  auto reader = OpenInput(record, job.input, error);
+  if (!reader) return Fail(error);
+  // The parser hands the filter the file's own samples, and the filter takes only these two.
+  const SampleFormat source = reader->SourceFormat();
+  if (source != SampleFormat::S16 && source != SampleFormat::F32)
+    return Fail(job.input + ": --system-graph takes 16-bit PCM or 32-bit float files, not " +
+                FormatName(source));
+  SystemGraphJob graph;
+  graph.inputPath = job.input;
+  graph.sampleRate = reader->SampleRate();
+  graph.channels = reader->Channels();
+  graph.frames = reader->Frames();
+  reader.reset();  // the system's file source reads it from here on
+  const SampleFormat format = OutputFormat(job, source);
+  if (!OutputFits(job.output, graph.channels, format, graph.frames, error)) return Fail(error);
+
+  auto filter = make(record, error);
+  if (!filter || filter->Plugin == nullptr || filter->Plugin->effect == nullptr)
+    return FailToLoad(record, filter.get(), catcher, error);
+  auto writer = WavWriter::Create(job.output, graph.sampleRate, graph.channels, format, error);
+  if (!writer) return Fail(job.output + ": " + error);
+  graph.connected = [&](std::string& e) { return session.Connected(*filter, e); };
+  graph.write = [&](const float* samples, int64_t frames) {
+    return writer->Write(samples, frames);
+  };
+  bool done = false;
+  {
+    auto progress = Progress::OnStderr("rendering", graph.frames);
+    graph.progress = [&](int64_t frames, int64_t) { progress.Update(frames); };
+    done = RenderInSystemGraph(filter.get(), graph, error);
+    progress.Finish();
+  }
+  if (!done) {
+    if (!writer->Error().empty()) return Fail(job.output + ": " + writer->Error());
+    const std::string shown = Shown(catcher);
+    return Fail(std::string(record.Name) + ": " + error +
+                (shown.empty() ? "" : " (" + shown + ")"));
+  }
+  // The system's graph feeds the file alone: no silence after it to push the delay out.
+  const int32_t delay = filter->Plugin->effect->initialDelay;
+  if (delay > 0 && job.options.compensateLatency)
+    std::cerr << "brvst-render: " << record.Name << ": warning: the system's graph keeps the "
+              << "plug-in's delay of " << delay << " frames\n";
+  if (!session.SaveFiles(*filter, error)) return Fail(error);
+  if (!writer->Commit(error)) return Fail(job.output + ": " + error);
+  const std::string shown = Shown(catcher);
+  if (!shown.empty()) std::cerr << "brvst-render: " << shown << '\n';
+  return 0;
+}
+
 // A picture of the property page, after the files, program and parameters asked for.
 int ShowPanel(brvst::PluginRecord& record, const Job& job, const std::string& picture,
               const FilterMaker& make) {
@@ -228,6 +309,10 @@ int main(int argc, char** argv) {
       "               [--automation FILE] [--load-state F] [--load-fxb F] [--load-fxp F]\n"
       "               [--save-fxp F] [--save-fxb F] [--save-state F]\n"
       "               [INPUT] -o OUTPUT          (INPUT, --midi or both)\n"
+      "  brvst-render --system-graph [--plugin PATH | --clsid {X}] [--format u8|s16|s24|f32]\n"
+      "               [--program N] [--param INDEX=VALUE]... [--load-state F] [--load-fxb F]\n"
+      "               [--load-fxp F] [--save-fxp F] [--save-fxb F] [--save-state F]\n"
+      "               INPUT.wav -o OUTPUT        (Windows only)\n"
       "  brvst-render --info [--plugin PATH | --clsid {X}]\n"
       "  brvst-render --panel FILE.png [--plugin PATH | --clsid {X}] [--program N]\n"
       "               [--param INDEX=VALUE]... [--load-state F] [--load-fxb F] [--load-fxp F]\n"
@@ -245,6 +330,12 @@ int main(int argc, char** argv) {
                      ? "Writes the property page as a host shows it (the button strip, then the "
                        "generic parameter panel or the editor frame) to FILE.png"
                      : "Not in this build: it has no PNG library (the Linux build writes them)");
+  bool systemGraph = false;
+  app.add_flag("--system-graph", systemGraph,
+               HasSystemGraph()
+                   ? "Plays INPUT (16-bit or float WAV) in the system's DirectShow runtime: its "
+                     "file source and WAVE parser feed the filter (Windows only)"
+                   : "Windows only: plays INPUT in the system's DirectShow runtime");
   app.add_option("--plugin", pluginPath,
                  "VST 2 plug-in to wrap (default: the adapter's own VID 84.dll)");
   app.add_option("--clsid", clsidText,
@@ -317,6 +408,17 @@ int main(int argc, char** argv) {
     job.session.params.emplace_back(index, value);
   }
 
+  if (systemGraph) {
+    if (!HasSystemGraph())
+      return Fail("--system-graph: only the Windows build has a system DirectShow runtime", kUsage);
+    // The system's graph plays the file alone, in buffers of the parser's choosing.
+    for (const char* option : {"--info", "--panel", "--midi", "--rate", "--block", "--tail",
+                               "--automation", "--all-outputs"})
+      if (app.count(option) > 0)
+        return Fail(std::string("--system-graph takes no ") + option + " (see --help)", kUsage);
+    if (job.input.empty() || job.output.empty())
+      return Fail("--system-graph: give INPUT and -o OUTPUT (see --help)", kUsage);
+  }
   if (info && !panel.empty()) return Fail("give --info or --panel, not both", kUsage);
   if ((info || !panel.empty()) && (!job.input.empty() || !job.output.empty()))
     return Fail(std::string(info ? "--info" : "--panel") + " takes no INPUT or OUTPUT (see --help)",
@@ -338,8 +440,10 @@ int main(int argc, char** argv) {
     // one until the filter tells its own.
     if (!DefaultRecord(record))
       return Fail("the adapter has no plug-in record (is its folder path too long?)");
-    make = [](brvst::PluginRecord& r, std::string& error) {
-      return FilterFromClassObject(r.FilterClsid, error);
+    make = [systemGraph](brvst::PluginRecord& r, std::string& error) {
+      // In the system's graph, as a host there makes it: through COM once it is registered.
+      return systemGraph ? FilterFromComOrClassObject(r.FilterClsid, error)
+                         : FilterFromClassObject(r.FilterClsid, error);
     };
   }
   if (!clsidText.empty()) {
@@ -359,6 +463,7 @@ int main(int argc, char** argv) {
       return filter;
     };
   }
+  if (systemGraph) return RunSystemGraph(record, job, make);
   if (!panel.empty()) return ShowPanel(record, job, panel, make);
   return info ? ShowInfo(record, make) : RunRender(record, job, make);
 }

@@ -603,6 +603,97 @@ struct IAMFilterMiscFlags : public IUnknown {
 };
 
 // ---------------------------------------------------------------------------------------------
+// Seeking: IMediaSeeking and the older, automation-style IMediaPosition. Only the pointers of
+// IDispatch's records are passed on, so the records stay opaque.
+typedef LONG DISPID;
+typedef DWORD LCID;
+typedef double REFTIME;
+struct ITypeInfo;
+struct DISPPARAMS;
+struct VARIANT;
+struct EXCEPINFO;
+
+extern "C" {
+BRVST_PLATFORM_API extern const IID IID_IDispatch;
+BRVST_PLATFORM_API extern const IID IID_IMediaSeeking;
+BRVST_PLATFORM_API extern const IID IID_IMediaPosition;
+BRVST_PLATFORM_API extern const GUID TIME_FORMAT_NONE;
+BRVST_PLATFORM_API extern const GUID TIME_FORMAT_MEDIA_TIME;
+BRVST_PLATFORM_API extern const GUID TIME_FORMAT_SAMPLE;
+}
+
+enum AM_SEEKING_SEEKING_FLAGS {
+  AM_SEEKING_NoPositioning = 0x0,
+  AM_SEEKING_AbsolutePositioning = 0x1,
+  AM_SEEKING_RelativePositioning = 0x2,
+  AM_SEEKING_IncrementalPositioning = 0x3,
+  AM_SEEKING_PositioningBitsMask = 0x3,
+  AM_SEEKING_SeekToKeyFrame = 0x4,
+  AM_SEEKING_ReturnTime = 0x8,
+  AM_SEEKING_Segment = 0x10,
+  AM_SEEKING_NoFlush = 0x20,
+};
+
+enum AM_SEEKING_SEEKING_CAPABILITIES {
+  AM_SEEKING_CanSeekAbsolute = 0x1,
+  AM_SEEKING_CanSeekForwards = 0x2,
+  AM_SEEKING_CanSeekBackwards = 0x4,
+  AM_SEEKING_CanGetCurrentPos = 0x8,
+  AM_SEEKING_CanGetStopPos = 0x10,
+  AM_SEEKING_CanGetDuration = 0x20,
+  AM_SEEKING_CanPlayBackwards = 0x40,
+  AM_SEEKING_CanDoSegments = 0x80,
+  AM_SEEKING_Source = 0x100,
+};
+
+struct IDispatch : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                                  LCID lcid, DISPID* rgDispId) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                           DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                           EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
+};
+
+struct IMediaPosition : public IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE get_Duration(REFTIME* plength) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_CurrentPosition(REFTIME llTime) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_CurrentPosition(REFTIME* pllTime) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_StopTime(REFTIME* pllTime) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_StopTime(REFTIME llTime) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_PrerollTime(REFTIME* pllTime) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_PrerollTime(REFTIME llTime) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Rate(double dRate) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Rate(double* pdRate) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CanSeekForward(LONG* pCanSeekForward) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CanSeekBackward(LONG* pCanSeekBackward) = 0;
+};
+
+struct IMediaSeeking : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetCapabilities(DWORD* pCapabilities) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CheckCapabilities(DWORD* pCapabilities) = 0;
+  virtual HRESULT STDMETHODCALLTYPE IsFormatSupported(const GUID* pFormat) = 0;
+  virtual HRESULT STDMETHODCALLTYPE QueryPreferredFormat(GUID* pFormat) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetTimeFormat(GUID* pFormat) = 0;
+  virtual HRESULT STDMETHODCALLTYPE IsUsingTimeFormat(const GUID* pFormat) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetTimeFormat(const GUID* pFormat) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetDuration(LONGLONG* pDuration) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetStopPosition(LONGLONG* pStop) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetCurrentPosition(LONGLONG* pCurrent) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat,
+                                                      LONGLONG Source,
+                                                      const GUID* pSourceFormat) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags,
+                                                 LONGLONG* pStop, DWORD dwStopFlags) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetRate(double dRate) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetRate(double* pdRate) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetPreroll(LONGLONG* pllPreroll) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
 // What the filter mapper hands a host that looks for filters: one REGFILTER per match, each a
 // single task-allocator block (the name lies inside it) that the caller frees.
 struct REGFILTER {
