@@ -14,8 +14,10 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 extern char** environ;
@@ -500,6 +502,23 @@ TEST(RenderCliShapes, AOneOutputInstrumentIsHeardOnBothChannels) {
 TEST(RenderCliShapes, RealPlugInsOfManyShapesRender) {
   const std::string lsp = "/usr/lib/vst/lsp-plugins/";
   if (!Installed(lsp + "crossover-stereo.so")) GTEST_SKIP() << "package lsp-plugins-vst";
+  // LSP's plug-ins leave memory behind in their own code, which a sanitizer build would count as
+  // the renderer's; our own leaks are checked with the probes.
+  struct LeaksUnchecked {
+    std::optional<std::string> saved;
+    LeaksUnchecked() {
+      if (const char* options = std::getenv("ASAN_OPTIONS")) saved = options;
+      setenv("ASAN_OPTIONS",
+             (saved ? *saved + ":" : std::string()).append("detect_leaks=0").c_str(), 1);
+    }
+    ~LeaksUnchecked() {
+      if (saved) {
+        setenv("ASAN_OPTIONS", saved->c_str(), 1);
+      } else {
+        unsetenv("ASAN_OPTIONS");
+      }
+    }
+  } leaksUnchecked;
   ScratchFile input("in.wav"), output("out.wav");
   WriteInput(input.path, SampleFormat::S16, 20000);
   const double level = Rms(ReadAudio(input.path).samples, 0, 40000);
