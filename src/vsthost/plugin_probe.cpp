@@ -70,8 +70,8 @@ void WriteProbeLine(ProbeWriter write, void* context, const char* key, const cha
   write(line, length, context);
 }
 
-void ProbePlugin(vst2::EntryProc entry, bool askEditorSize, ProbeWriter write, void* context) {
-  vst2::AEffect* effect = entry(ProbeHost);
+void ProbePlugin(ProbeEntry entry, bool askEditorSize, ProbeWriter write, void* context) {
+  vst2::AEffect* effect = reinterpret_cast<vst2::EntryProc>(entry)(ProbeHost);
   if (effect == nullptr) {
     WriteProbeLine(write, context, "verdict", kProbeNotPlugin);
     WriteProbeLine(write, context, "reason", "its entry point returned no plug-in");

@@ -35,7 +35,11 @@ void WriteProbeLine(ProbeWriter write, void* context, const char* key, const cha
 // the report the scanner reads then. The editor's size is asked only with `askEditorSize`: many
 // plug-ins build their editor to answer, which needs the system's windows (an X display on Linux,
 // where editors are never shown anyway).
-void ProbePlugin(vst2::EntryProc entry, bool askEditorSize, ProbeWriter write, void* context);
+// `entry` is the entry point as the loader found it; it is called as a vst2::EntryProc. (Not
+// that type here: on i686 the Windows headers change how its calling convention enters a
+// function's linker name, and the probe's callers include them while this file does not.)
+using ProbeEntry = void (*)();
+void ProbePlugin(ProbeEntry entry, bool askEditorSize, ProbeWriter write, void* context);
 
 struct ProbeFindings {
   std::string verdict;  // empty when the report had none (the process died before writing it)

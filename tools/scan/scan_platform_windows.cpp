@@ -71,7 +71,7 @@ int RunProbeChild(const char* path) {
     TerminateProcess(GetCurrentProcess(), 0);
   }
   for (const char* name : vsthost::kProbeEntryNames) {
-    if (auto entry = ProcAddressAs<vst2::EntryProc>(GetProcAddress(module, name))) {
+    if (auto entry = ProcAddressAs<vsthost::ProbeEntry>(GetProcAddress(module, name))) {
       vsthost::ProbePlugin(entry, true, WriteTo, report);
       // Nothing of the module runs on the way out.
       TerminateProcess(GetCurrentProcess(), 0);

@@ -60,8 +60,8 @@ int Probe(const char* path) {
   for (const char* name : brvst::vsthost::kProbeEntryNames) {
     if (void* entry = dlsym(module, name)) {
       // No editor size: editors need an X display, and are never shown on Linux.
-      brvst::vsthost::ProbePlugin(reinterpret_cast<vst2::EntryProc>(entry), false, WriteTo,
-                                  context);
+      brvst::vsthost::ProbePlugin(reinterpret_cast<brvst::vsthost::ProbeEntry>(entry), false,
+                                  WriteTo, context);
       // As after a load check: nothing of the module runs on the way out.
       _exit(kLoadCheckExitLoaded);
     }
