@@ -130,9 +130,9 @@ void AdapterFilter::CreatePins(HRESULT* phr) {
   Plugin = std::make_unique<VstPlugInstance>(this);
   Plugin->Load(DllPath);
   if (Plugin->numOutputs <= 2) return;
-  // Stereo pairs of outputs; an odd last output gets no pin, and no more pins than the table
-  // holds.
-  const int pins = std::min(Plugin->numOutputs / 2, kMaxOutputPins);
+  // One pin per stereo pair of outputs, and one for an odd last output, which is heard on both
+  // sides as a one-output plug-in is; no more pins than the table holds.
+  const int pins = std::min((Plugin->numOutputs + 1) / 2, kMaxOutputPins);
   for (int k = 1; k < pins; ++k) {
     char label[64];
     Plugin->GetOutputLabel(2 * k, label);

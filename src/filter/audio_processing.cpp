@@ -322,7 +322,9 @@ void AdapterFilter::Deliver(IMediaSample* sample, int32_t frames, bool readOnly,
       // Never past the end of the sample's buffer, however small the peer made it.
       const int32_t room = std::max<LONG>(target->GetSize(), 0) / outFrameBytes;
       const int32_t written = std::min(frames, room);
-      if (WriteFrames(ChannelBuffers[2 * k], ChannelBuffers[2 * k + 1], written, out.wBitsPerSample,
+      // The pin of an odd last output carries it on both sides.
+      const int32_t right = k > 0 && 2 * k + 1 >= Plugin->numOutputs ? 2 * k : 2 * k + 1;
+      if (WriteFrames(ChannelBuffers[2 * k], ChannelBuffers[right], written, out.wBitsPerSample,
                       out.nChannels, data)) {
         target->SetActualDataLength(written * outFrameBytes);
         pin->Deliver(target);

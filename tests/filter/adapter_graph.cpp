@@ -2,6 +2,7 @@
 
 #include "filter/adapter_pins.h"
 #include "filter/sample_convert.h"
+#include "synth/event_scheduler.h"
 
 #include <stdexcept>
 
@@ -76,6 +77,12 @@ HRESULT AdapterGraph::ConnectOutput(int pin, const host::AudioFormat& output) {
   sinks[pin] = sink;
   sinkFormats[pin] = output;
   return hr;
+}
+
+void AdapterGraph::QueueNote(int32_t on, int32_t off, uint8_t note, uint8_t velocity) {
+  CAutoLock lock(&filter->StreamLock);
+  filter->Events->InsertOutputEvent({kOutputMidi, on, 1, {0x90, note, velocity, 0}, 0});
+  filter->Events->InsertOutputEvent({kOutputMidi, off, 1, {0x80, note, 0, 0}, 0});
 }
 
 void AdapterGraph::Play(const std::vector<float>& samples) {

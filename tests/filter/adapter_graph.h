@@ -32,6 +32,9 @@ struct AdapterGraph {
     return FAILED(hr) ? hr : ConnectOutput(0);
   }
 
+  // A note on channel 1 from frame `on` of the stream to frame `off`, queued for the plug-in as
+  // the soft-synth intake queues it.
+  void QueueNote(int32_t on, int32_t off, uint8_t note, uint8_t velocity);
   // Runs the graph and delivers `samples` (interleaved floats in the input's format).
   void Play(const std::vector<float>& samples);
   // What sink `pin` received, as floats.

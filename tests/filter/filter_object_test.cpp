@@ -28,10 +28,14 @@ TEST(FilterPins, OneOutputPinPerStereoPairNamedAfterThePlugInsLabels) {
     const char* file;
     std::vector<std::string> outputs;
   };
+  std::vector<std::string> sixteen(8, "");
+  sixteen[0] = "Primary Out";
+  // An odd last output has a pin of its own.
   for (const Case& c :
        {Case{"probe_effect.dll", {"Primary Out"}}, Case{"probe_no_io.dll", {"Primary Out"}},
-        Case{"probe_5out.dll", {"Primary Out", ""}},
-        Case{"probe_2in6out.dll", {"Primary Out", "Centre", "Rear L"}}}) {
+        Case{"probe_1out.dll", {"Primary Out"}}, Case{"probe_5out.dll", {"Primary Out", "", ""}},
+        Case{"probe_2in6out.dll", {"Primary Out", "Centre", "Rear L"}},
+        Case{"probe_2in8out.dll", {"Primary Out", "", "", ""}}, Case{"probe_16out.dll", sixteen}}) {
     ProbeFilter probe(c.file);
     AdapterFilter& filter = *probe.filter;
     ASSERT_EQ(filter.GetPinCount(), static_cast<int>(c.outputs.size()) + 1) << c.file;

@@ -73,11 +73,7 @@ TEST(InstrumentUse, KarsPlaysQueuedNotesIntoSilence) {
   if (!LinuxPlugin(path)) GTEST_SKIP() << path << " is a Linux plug-in (dpf-plugins-vst)";
   AdapterGraph g(path, kStereoF32, {512});
   ASSERT_EQ(g.Connect(), S_OK);
-  {
-    CAutoLock lock(&g.filter->StreamLock);
-    g.filter->Events->InsertOutputEvent({kOutputMidi, 1000, 1, {0x90, 57, 110, 0}, 0});
-    g.filter->Events->InsertOutputEvent({kOutputMidi, 12000, 1, {0x80, 57, 0, 0}, 0});
-  }
+  g.QueueNote(1000, 12000, 57, 110);
   g.Play(std::vector<float>(22050 * 2, 0.0f));
   const std::vector<float> output = g.Received();
   ASSERT_EQ(output.size(), 44100u);
