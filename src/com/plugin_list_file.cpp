@@ -653,6 +653,11 @@ std::string AdapterFolder() {
 }
 
 std::vector<std::string> PluginListFilePaths() {
+  // A list named in the environment replaces both places: a user keeping several lists, or a
+  // test that must not read what a scan left beside the adapter.
+  char chosen[1024];
+  const DWORD length = GetEnvironmentVariableA(kPluginListVariable, chosen, sizeof chosen);
+  if (length > 0 && length < sizeof chosen) return {std::string(chosen, length)};
   std::vector<std::string> paths;
   const std::string beside = AdapterFolder();
   if (!beside.empty()) paths.push_back(beside + kPluginListFileName);

@@ -26,6 +26,8 @@
 namespace brvst {
 
 inline constexpr char kPluginListFileName[] = "brvst-plugins.ini";
+// The environment variable that names the one list to use instead of both places.
+inline constexpr char kPluginListVariable[] = "BRVST_PLUGIN_LIST";
 
 // Files larger than this are refused as damaged: no list of real plug-ins comes near it.
 inline constexpr size_t kPluginListFileLimit = 4 * 1024 * 1024;
@@ -61,7 +63,8 @@ PluginListRead ReadPluginListFile(const std::string& path);
 std::string WritePluginListFile(const std::string& path, const std::vector<ListedPlugin>& records);
 
 // Where the list is looked for, in order: beside the adapter module, then in the user's
-// configuration folder. Either is left out when its folder is unknown.
+// configuration folder. Either is left out when its folder is unknown. $BRVST_PLUGIN_LIST, when
+// set, is the only place.
 std::vector<std::string> PluginListFilePaths();
 
 // The folder of the adapter module, with its trailing separator; empty when unknown.

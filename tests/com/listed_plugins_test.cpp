@@ -82,6 +82,8 @@ class ListedPlugins : public ::testing::Test {
     // The variable the platform takes the user's configuration folder from.
     const char* variable = kPathSeparator == '/' ? "XDG_CONFIG_HOME" : "APPDATA";
     userRoot_ = (root_ / "user").string();
+    // These tests are about the two places; the variable that replaces them is tested alone.
+    ASSERT_NE(SetEnvironmentVariableA(kPluginListVariable, nullptr), FALSE);
     ASSERT_NE(SetEnvironmentVariableA(variable, userRoot_.c_str()), FALSE);
     user_ = platform::UserConfigFolder() + kPluginListFileName;
   }
@@ -164,6 +166,23 @@ TEST_F(ListedPlugins, TheFileBesideTheAdapterComesFirstAndADamagedOneIsToldOnce)
   EXPECT_NE(shown[1].text.find(beside_ + ", line 3: the record has no DllPath"), std::string::npos)
       << shown[1].text;
   EXPECT_EQ(BoxesSaying(user, "could not be read"), 1u);
+}
+
+// A list named in the environment is the only one read: the one beside the adapter is not.
+TEST_F(ListedPlugins, AListNamedInTheEnvironmentReplacesBothPlaces) {
+  const ListedPlugin mine = Listed("Mine", BinPath("probe_effect.dll"), 1);
+  const ListedPlugin theirs = Listed("Theirs", BinPath("probe_synth.dll"), 2);
+  const std::string chosen = (root_ / "chosen.ini").string();
+  test::DesktopScript user;  // answers the box about the class the chosen list does not hold
+  ASSERT_EQ(WritePluginListFile(beside_, {theirs}), "");
+  ASSERT_EQ(WritePluginListFile(chosen, {mine}), "");
+  ASSERT_NE(SetEnvironmentVariableA(kPluginListVariable, chosen.c_str()), FALSE);
+  Load();
+  EXPECT_EQ(ClassObject(mine.Record.FilterClsid), S_OK);
+  EXPECT_EQ(ClassObject(theirs.Record.FilterClsid), CLASS_E_CLASSNOTAVAILABLE);
+  Unload();
+  EXPECT_EQ(BoxesSaying(user, "appears to be unavailable"), 1u);
+  ASSERT_NE(SetEnvironmentVariableA(kPluginListVariable, nullptr), FALSE);
 }
 
 // A listed class makes a filter of its own plug-in; a record whose plug-in file has gone stays,

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace brvst::platform {
 namespace {
@@ -98,6 +99,18 @@ BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
   }
   const int status = value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
   return status == 0 ? TRUE : Failed();
+}
+
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+  const char* value = name != nullptr ? std::getenv(name) : nullptr;
+  if (value == nullptr) {
+    SetLastError(ERROR_ENVVAR_NOT_FOUND);
+    return 0;
+  }
+  const size_t length = std::strlen(value);
+  if (buffer == nullptr || length >= size) return static_cast<DWORD>(length + 1);
+  std::memcpy(buffer, value, length + 1);
+  return static_cast<DWORD>(length);
 }
 
 }  // extern "C"

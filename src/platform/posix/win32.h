@@ -154,6 +154,7 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_NOACCESS 998L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_BADDB 1009L
@@ -284,6 +285,9 @@ BRVST_PLATFORM_API BOOL WINAPI DeleteFileA(LPCSTR path);
 BRVST_PLATFORM_API BOOL WINAPI CreateDirectoryA(LPCSTR path, struct SECURITY_ATTRIBUTES* security);
 // Sets the process environment's `name`; a null value removes it.
 BRVST_PLATFORM_API BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+// Copies the value of `name` with its terminator and answers its length; when the buffer is too
+// small, answers the size it needs (terminator included); 0 when the variable is not set.
+BRVST_PLATFORM_API DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 }
 
 // ---------------------------------------------------------------------------------------------
