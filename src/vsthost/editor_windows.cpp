@@ -77,6 +77,9 @@ void VstPlugInstance::OpenEditor(HWND parent) {
     {
       std::lock_guard<std::mutex> lock(panelLock);
       panel = shown.release();
+      // A value set while the panel read its first values reached no panel: read them again now
+      // that every later setting reaches this one.
+      for (int32_t i = 0; i < numParams; ++i) panel->ShowParameter(i, GetParameter(i));
     }
     plugWindow = area.release();
     editorOpen = true;
