@@ -189,8 +189,16 @@ for plugin in vid84 probe_effect probe_latency; do
       windows_args+=(--plugin "$(windows_path "$windows/$file")")
     fi
     build/linux/bin/brvst-render "${linux_args[@]}" "$clip" -o "$out/linux-$name.wav"
-    build/mingw-x64/wine-run.sh "$windows/brvst-render.exe" "${windows_args[@]}" \
-      "$(windows_path "$clip")" -o "$(windows_path "$out/mingw-x64-$name.wav")"
+    # Once in many runs a render in Wine's runtime has stopped making progress and never ended;
+    # such a render is ended after two minutes and run once more, and that is said.
+    for attempt in 1 2; do
+      status=0
+      timeout 120 build/mingw-x64/wine-run.sh "$windows/brvst-render.exe" "${windows_args[@]}" \
+        "$(windows_path "$clip")" -o "$(windows_path "$out/mingw-x64-$name.wav")" || status=$?
+      [ "$status" -eq 124 ] || break
+      echo "check-renders: the --system-graph render $name hung in Wine (attempt $attempt)" >&2
+    done
+    [ "$status" -eq 0 ] || exit 1
     if [ "$format" = s16 ]; then
       system_s16+=("system_${plugin}_$kind")
     else
